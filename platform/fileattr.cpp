@@ -69,6 +69,7 @@ bool GetFileAttributes(std::string_view path, uint32_t* attrs, int* err) {
   }
   uint32_t bits = 0;
   if (S_ISDIR(st.st_mode)) bits |= kAttrDirectory;
+  else if (!S_ISREG(st.st_mode)) bits |= kAttrDevice;
   if (IsHiddenName(LastComponent(native))) bits |= kAttrHidden;
   if (IsReadOnly(native)) bits |= kAttrReadOnly;
   *attrs = bits;

@@ -2,7 +2,9 @@
 // begins with "." (the names "." and ".." themselves are not hidden);
 // read-only means the process, by its effective IDs, may not write the file
 // (no permission, a read-only file system, or an immutable file); directory as
-// usual, following symbolic links. Paths accept "\" as separator.
+// usual, following symbolic links; device: neither a directory nor a regular
+// file (a pipe, socket or device node), which no reader should open blindly.
+// Paths accept "\" as separator.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +16,7 @@ enum : uint32_t {
   kAttrReadOnly = 0x01,
   kAttrHidden = 0x02,
   kAttrDirectory = 0x10,
+  kAttrDevice = 0x40,
 };
 
 struct FileStatus {

@@ -120,6 +120,12 @@ bool ResolveTarget(Connection& c) {
     Answer(c, 404);
     return false;
   }
+  // A pipe or device node would block the reader or never end; only regular
+  // files are served.
+  if (c.attributes & plat::kAttrDevice) {
+    Answer(c, 404);
+    return false;
+  }
   if ((c.attributes & plat::kAttrHidden) || HiddenBelowRoot(root, c.path)) {
     Answer(c, 403);
     return false;

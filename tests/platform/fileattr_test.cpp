@@ -41,6 +41,7 @@ TEST_F(FileAttrTest, HiddenAndDirectoryBits) {
   MakeFile("dir/.x");
   ASSERT_EQ(symlink("dir", env_.path(".linkdir").c_str()), 0);
   ASSERT_EQ(symlink(".hidden", env_.path("linkfile").c_str()), 0);
+  ASSERT_EQ(mkfifo(env_.path("pipe").c_str(), 0600), 0);
 
   struct Case {
     std::string rel;
@@ -61,6 +62,7 @@ TEST_F(FileAttrTest, HiddenAndDirectoryBits) {
       {"linkfile", 0},  // the link's own name counts, not its target's
       {"dir/.", plat::kAttrDirectory},
       {"dir/..", plat::kAttrDirectory},
+      {"pipe", plat::kAttrDevice},  // neither a file nor a directory
   };
   for (const Case& tc : cases) {
     uint32_t attrs = 0xDEAD;

@@ -58,6 +58,7 @@ class ServerHttpTest : public ::testing::Test {
     env_.WriteFile("www/dir.d/file", "dot in directory");
     env_.WriteFile("secret.txt", "outside the root");
     env_.WriteFile("WWW/page.html", "sibling directory differing in case");
+    mkfifo(env_.path("www/pipe.html").c_str(), 0600);
   }
   void TearDown() override {
     if (IsServerRunning()) StopServer();
@@ -121,6 +122,8 @@ TEST_F(ServerHttpTest, RequestsAndTheirAnswers) {
       {"GET /page.html%00.txt HTTP/1.0\r\n\r\n", notFound},
       {"GET /page.html/ HTTP/1.0\r\n\r\n", notFound},
       {"GET /" + std::string(300, 'x') + " HTTP/1.0\r\n\r\n", notFound},
+      // A named pipe would block the reader: only regular files are served.
+      {"GET /pipe.html HTTP/1.0\r\n\r\n", notFound},
       // Directories have no default document yet.
       {"GET / HTTP/1.0\r\n\r\n", notFound},
       {"GET /sub HTTP/1.0\r\n\r\n", notFound},
@@ -332,6 +335,31 @@ TEST_F(ServerHttpTest, PortFreeModeMovesOnFromATakenPort) {
   EXPECT_EQ(CountInLog("bind 오류"), 0);
   EXPECT_EQ(Get("/page.html"), kHead200Html + "<html>page</html>");
   close(blocker);
+}
+
+}  // namespace
+
+namespace {
+
+// The idle event follows the count of running client threads, and a leave
+// without an enter (a thread that outlived an earlier listener) never wraps
+// the count around.
+TEST(ClientTracker, IdleEventFollowsTheCount) {
+  ClientTracker t;
+  t.idle = plat::Event::Create(true);
+  ClientEnter(t);
+  ClientEnter(t);
+  EXPECT_FALSE(t.idle->IsSet());
+  ClientLeave(t);
+  EXPECT_FALSE(t.idle->IsSet());
+  ClientLeave(t);
+  EXPECT_TRUE(t.idle->IsSet());
+  ClientLeave(t);
+  EXPECT_EQ(t.count, 0u);
+  EXPECT_TRUE(t.idle->IsSet());
+  ClientEnter(t);
+  EXPECT_EQ(t.count, 1u);
+  EXPECT_FALSE(t.idle->IsSet());
 }
 
 }  // namespace
