@@ -48,6 +48,30 @@ bool ToOffset(uint64_t offset, off_t* out) {
 // reason, so it is taken as an I/O error.
 constexpr int kNoProgress = EIO;
 
+// Repeats `step` (given the bytes moved so far, it returns what one read or
+// write call returned) until `len` bytes have moved, retrying EINTR. A step
+// that moves nothing ends a read (the end of the file) and fails a write.
+template <typename Step>
+bool Transfer(size_t len, bool isRead, Step step, size_t* moved, int* err) {
+  size_t done = 0;
+  while (done < len) {
+    ssize_t n = step(done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      StoreError(err, errno);
+      return false;
+    }
+    if (n == 0) {
+      if (isRead) break;
+      StoreError(err, kNoProgress);
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  if (moved != nullptr) *moved = done;
+  return true;
+}
+
 }  // namespace
 
 File::File(File&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
@@ -92,19 +116,7 @@ void File::Close() {
 
 bool File::Read(void* buf, size_t len, size_t* got, int* err) {
   char* at = static_cast<char*>(buf);
-  size_t done = 0;
-  while (done < len) {
-    ssize_t n = read(fd_, at + done, len - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      StoreError(err, errno);
-      return false;
-    }
-    if (n == 0) break;
-    done += static_cast<size_t>(n);
-  }
-  *got = done;
-  return true;
+  return Transfer(len, true, [&](size_t done) { return read(fd_, at + done, len - done); }, got, err);
 }
 
 bool File::ReadAt(uint64_t offset, void* buf, size_t len, size_t* got, int* err) {
@@ -114,38 +126,16 @@ bool File::ReadAt(uint64_t offset, void* buf, size_t len, size_t* got, int* err)
     return false;
   }
   char* at = static_cast<char*>(buf);
-  size_t done = 0;
-  while (done < len) {
-    ssize_t n = pread(fd_, at + done, len - done, start + static_cast<off_t>(done));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      StoreError(err, errno);
-      return false;
-    }
-    if (n == 0) break;
-    done += static_cast<size_t>(n);
-  }
-  *got = done;
-  return true;
+  return Transfer(
+      len, true,
+      [&](size_t done) { return pread(fd_, at + done, len - done, start + static_cast<off_t>(done)); },
+      got, err);
 }
 
 bool File::Write(const void* buf, size_t len, int* err) {
   const char* at = static_cast<const char*>(buf);
-  size_t done = 0;
-  while (done < len) {
-    ssize_t n = write(fd_, at + done, len - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      StoreError(err, errno);
-      return false;
-    }
-    if (n == 0) {
-      StoreError(err, kNoProgress);
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return true;
+  return Transfer(len, false, [&](size_t done) { return write(fd_, at + done, len - done); }, nullptr,
+                  err);
 }
 
 bool File::WriteAt(uint64_t offset, const void* buf, size_t len, int* err) {
@@ -155,21 +145,10 @@ bool File::WriteAt(uint64_t offset, const void* buf, size_t len, int* err) {
     return false;
   }
   const char* at = static_cast<const char*>(buf);
-  size_t done = 0;
-  while (done < len) {
-    ssize_t n = pwrite(fd_, at + done, len - done, start + static_cast<off_t>(done));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      StoreError(err, errno);
-      return false;
-    }
-    if (n == 0) {
-      StoreError(err, kNoProgress);
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return true;
+  return Transfer(
+      len, false,
+      [&](size_t done) { return pwrite(fd_, at + done, len - done, start + static_cast<off_t>(done)); },
+      nullptr, err);
 }
 
 bool File::Seek(uint64_t offset, int* err) {

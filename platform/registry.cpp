@@ -672,34 +672,34 @@ std::string RegistryFilePath() {
   }
 }
 
-RegStatus RegGetString(std::string_view key, std::string_view name, std::string* value) {
+namespace {
+
+// Reads the value `name` of `key` and, when it has the kind `want`, hands it
+// to `store`.
+template <typename Store>
+RegStatus GetValue(std::string_view key, std::string_view name, ValueKind want, Store store) {
   try {
     Units units;
     if (!LoadRegistry(&units)) return RegStatus::IoError;
     const Unit* u = nullptr;
     RegStatus status = LookUp(units, key, name, &u);
     if (status != RegStatus::Ok) return status;
-    if (u->valueKind != ValueKind::String) return RegStatus::WrongType;
-    *value = u->str;
+    if (u->valueKind != want) return RegStatus::WrongType;
+    store(*u);
     return RegStatus::Ok;
   } catch (...) {
     return RegStatus::IoError;
   }
 }
 
+}  // namespace
+
+RegStatus RegGetString(std::string_view key, std::string_view name, std::string* value) {
+  return GetValue(key, name, ValueKind::String, [value](const Unit& u) { *value = u.str; });
+}
+
 RegStatus RegGetDword(std::string_view key, std::string_view name, uint32_t* value) {
-  try {
-    Units units;
-    if (!LoadRegistry(&units)) return RegStatus::IoError;
-    const Unit* u = nullptr;
-    RegStatus status = LookUp(units, key, name, &u);
-    if (status != RegStatus::Ok) return status;
-    if (u->valueKind != ValueKind::Dword) return RegStatus::WrongType;
-    *value = u->dword;
-    return RegStatus::Ok;
-  } catch (...) {
-    return RegStatus::IoError;
-  }
+  return GetValue(key, name, ValueKind::Dword, [value](const Unit& u) { *value = u.dword; });
 }
 
 bool RegKeyExists(std::string_view key) {
