@@ -54,19 +54,25 @@ void FillStatus(const struct stat& st, FileStatus* status) {
   status->changed = static_cast<int64_t>(st.st_ctim.tv_sec);
 }
 
+// stat of the path with "\" turned into "/"; a NUL in the path is EINVAL.
+bool StatPath(std::string_view path, std::string* native, struct stat* st, int* err) {
+  if (!NativePath(path, native)) {
+    StoreError(err, EINVAL);
+    return false;
+  }
+  if (stat(native->c_str(), st) != 0) {
+    StoreError(err, errno);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool GetFileAttributes(std::string_view path, uint32_t* attrs, int* err) {
   std::string native;
-  if (!NativePath(path, &native)) {
-    StoreError(err, EINVAL);
-    return false;
-  }
   struct stat st;
-  if (stat(native.c_str(), &st) != 0) {
-    StoreError(err, errno);
-    return false;
-  }
+  if (!StatPath(path, &native, &st, err)) return false;
   uint32_t bits = 0;
   if (S_ISDIR(st.st_mode)) bits |= kAttrDirectory;
   else if (!S_ISREG(st.st_mode)) bits |= kAttrDevice;
@@ -78,15 +84,8 @@ bool GetFileAttributes(std::string_view path, uint32_t* attrs, int* err) {
 
 bool GetFileStatus(std::string_view path, FileStatus* status, int* err) {
   std::string native;
-  if (!NativePath(path, &native)) {
-    StoreError(err, EINVAL);
-    return false;
-  }
   struct stat st;
-  if (stat(native.c_str(), &st) != 0) {
-    StoreError(err, errno);
-    return false;
-  }
+  if (!StatPath(path, &native, &st, err)) return false;
   FillStatus(st, status);
   return true;
 }
