@@ -58,6 +58,7 @@ bool EqualNoCase(const std::string& a, const char* b) {
 // the file system does: a case-folded match could reach a sibling directory
 // that differs from the root only in case.
 bool InsideRoot(const std::string& root, const std::string& path) {
+  if (root.empty()) return false;
   if (path.compare(0, root.size(), root) != 0) return false;
   if (path.size() == root.size()) return true;
   return root.back() == '/' || path[root.size()] == '/';

@@ -18,6 +18,13 @@ std::string ReadString(const char* name, size_t limit, const std::string& fallba
   return value;
 }
 
+// The same for a directory: an empty value names no directory at all (the
+// log would land in "/"), so it counts as missing.
+std::string ReadDirectory(const char* name, const std::string& fallback) {
+  std::string value = ReadString(name, kPathValueBytes, fallback);
+  return value.empty() ? fallback : value;
+}
+
 uint32_t ReadNumber(const char* name, uint32_t fallback) {
   uint32_t value = 0;
   if (plat::RegGetDword(kServerKey, name, &value) != plat::RegStatus::Ok) return fallback;
@@ -28,8 +35,8 @@ uint32_t ReadNumber(const char* name, uint32_t fallback) {
 
 void LoadConfig() {
   ServerConfig& c = gServerConfig;
-  c.installDir = plat::ToSlashes(ReadString("InstallDir", kPathValueBytes, plat::CurrentDirectory()));
-  std::string root = ReadString("RootDir", kPathValueBytes, c.installDir);
+  c.installDir = plat::ToSlashes(ReadDirectory("InstallDir", plat::CurrentDirectory()));
+  std::string root = ReadDirectory("RootDir", c.installDir);
   std::string full;
   // A root that can't be normalised stays as given; every request below it
   // then fails the containment test and gets 404.

@@ -93,6 +93,16 @@ TEST_F(ServerConfigTest, UnreadableValuesTakeTheirDefaults) {
   EXPECT_FALSE(gServerConfig.portFree);
 }
 
+TEST_F(ServerConfigTest, EmptyDirectoriesTakeTheirDefaults) {
+  WriteRegistry("\"InstallDir\"=\"\"\r\n\"RootDir\"=\"\"\r\n");
+  LoadConfig();
+  EXPECT_EQ(gServerConfig.installDir, plat::CurrentDirectory());
+  EXPECT_EQ(gServerConfig.rootDir, plat::CurrentDirectory());
+  WriteRegistry("\"InstallDir\"=\"/opt/tavrel\"\r\n\"RootDir\"=\"\"\r\n");
+  LoadConfig();
+  EXPECT_EQ(gServerConfig.rootDir, "/opt/tavrel");
+}
+
 TEST_F(ServerConfigTest, LongestValueThatFitsIsRead) {
   std::string html(kDefaultHtmlBytes - 1, 'd');
   WriteRegistry("\"DefaultHTML\"=\"" + html + "\"\r\n");
