@@ -119,11 +119,13 @@ bool CreateTcpSocket(int* fd, int* wsaErr) {
   return true;
 }
 
-bool BindAnyAddress(int fd, uint16_t port, int* wsaErr) {
-  // Lets a restarted server take its port while connections of the earlier
-  // run linger in TIME_WAIT; a second live listener is still refused.
+bool BindAnyAddress(int fd, uint16_t port, AddressReuse reuse, int* wsaErr) {
+  // Reuse lets a restarted server take its port while connections of the
+  // earlier run linger in TIME_WAIT; a second live listener is still refused.
   const int on = 1;
-  if (setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) < 0) return Fail(wsaErr);
+  if (reuse == AddressReuse::Allow &&
+      setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) < 0)
+    return Fail(wsaErr);
   sockaddr_in addr;
   std::memset(&addr, 0, sizeof addr);
   addr.sin_family = AF_INET;

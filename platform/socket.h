@@ -30,9 +30,15 @@ enum class IoResult {
 // On success stores a new IPv4 stream socket in *fd and returns true;
 // otherwise stores the error code and returns false.
 bool CreateTcpSocket(int* fd, int* wsaErr);
-// Binds to all local addresses (INADDR_ANY) and `port`; the address may be
-// reused at once after an earlier listener on it has gone.
-bool BindAnyAddress(int fd, uint16_t port, int* wsaErr);
+// Binds to all local addresses (INADDR_ANY) and `port`.
+//  - AddressReuse::Allow: the port may be taken again at once after an
+//    earlier listener on it has gone (its connections linger in TIME_WAIT).
+//    Two sockets bound this way at the same moment may both bind, and the
+//    second then fails to listen.
+//  - AddressReuse::Refuse: a port that any other socket holds, lingering or
+//    bound but not yet listening, is refused with 10048 at bind.
+enum class AddressReuse { Allow, Refuse };
+bool BindAnyAddress(int fd, uint16_t port, AddressReuse reuse, int* wsaErr);
 // Listens with `backlog` (clamped to what the system allows).
 bool ListenSocket(int fd, int backlog, int* wsaErr);
 // The port the socket is bound to, or 0.

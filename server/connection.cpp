@@ -18,21 +18,13 @@
 
 #include "platform/socket.h"
 #include "platform/tempfile.h"
+#include "server/ascii.h"
 #include "server/http_date.h"
 #include "server/response.h"
 
 namespace {
 
 const char* const kMethodNames[] = {"OPTIONS", "GET", "HEAD", "POST", "PUT", "DELETE", "TRACE"};
-
-bool EqualNoCase(const std::string& a, const char* b) {
-  size_t n = strlen(b);
-  if (a.size() != n) return false;
-  for (size_t i = 0; i < n; ++i)
-    if (tolower(static_cast<unsigned char>(a[i])) != tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
 
 int LookUpMethod(const std::string& word) {
   for (int i = 0; i < static_cast<int>(sizeof kMethodNames / sizeof kMethodNames[0]); ++i)

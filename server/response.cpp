@@ -8,6 +8,7 @@
 
 #include "platform/mime.h"
 #include "platform/paths.h"
+#include "server/ascii.h"
 #include "server/server_config.h"
 
 namespace {
@@ -44,14 +45,6 @@ std::string Extension(const std::string& path) {
   size_t dot = path.rfind('.');
   if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
   return path.substr(dot);
-}
-
-bool EqualNoCase(const std::string& a, const char* b) {
-  if (a.size() != strlen(b)) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (tolower(static_cast<unsigned char>(a[i])) != tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
 }
 
 // True when `path` is the root or lies below it. Names compare exactly, as

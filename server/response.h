@@ -22,10 +22,9 @@ void DispatchRequest(Connection& c);
 
 // Maps the request path to an existing file under the root directory and
 // stores its absolute path, attributes and status in the connection. Returns
-// true for a servable file; otherwise the answer has been sent (404 outside
+// true for a servable file; otherwise the answer has been sent: 404 outside
 // the root, missing, a zero byte in the path, not a regular file, or a
-// directory for now; 403
-// hidden; 500 status unreadable).
+// directory for now; 403 hidden; 500 status unreadable.
 bool ResolveTarget(Connection& c);
 
 // Opens the static file and sends its head (200 with the content type, or

@@ -96,13 +96,18 @@ void ListenThread(int listenFd, std::shared_ptr<plat::Event> stopEvent, OwnerWin
 // port from 10000 to 19999. Returns the error code of a failed bind.
 bool BindConfiguredPort(int fd, int* err) {
   ServerConfig& c = gServerConfig;
-  if (!c.portFree) return plat::BindAnyAddress(fd, static_cast<uint16_t>(c.port), err);
+  // A fixed port is taken again at once after a restart; a random port is
+  // bound exclusively, so that two starts in the same second (which draw the
+  // same candidates) can't both bind one port and then fail to listen.
+  if (!c.portFree)
+    return plat::BindAnyAddress(fd, static_cast<uint16_t>(c.port), plat::AddressReuse::Allow, err);
   for (;;) {
     // The generator is seeded with the time before every attempt, so a port
     // that is taken is tried again until the clock reaches the next second.
     srand(static_cast<unsigned>(time(nullptr)));
     c.port = rand() % 10000 + 10000;
-    if (plat::BindAnyAddress(fd, static_cast<uint16_t>(c.port), err)) return true;
+    if (plat::BindAnyAddress(fd, static_cast<uint16_t>(c.port), plat::AddressReuse::Refuse, err))
+      return true;
     // Only a taken port is worth another try; anything else would fail for
     // every port.
     if (*err != plat::WinSockError(EADDRINUSE)) return false;

@@ -29,8 +29,8 @@ constexpr size_t kDefaultHtmlBytes = 513;
 
 // Reads InstallDir, RootDir, DefaultHTML, CgiWaitTime, Port and PortFree in
 // that order into gServerConfig. A value that can't be read (missing key or
-// value, wrong type, too long; an empty directory) takes its default: the current directory, the
-// install directory, "index.html", 0xFFFFFFFF, 80, 0. The root directory is
+// value, wrong type, too long; an empty directory) takes its default: the
+// current directory, the install directory, "index.html", 0xFFFFFFFF, 80, 0. The root directory is
 // made absolute and normalised. In port-free mode the port becomes 0.
 void LoadConfig();
 

@@ -74,7 +74,7 @@ class SocketTest : public ::testing::Test {
     EXPECT_TRUE(plat::CreateTcpSocket(&fd, &err)) << err;
     if (fd < 0) return -1;
     Track(fd);
-    EXPECT_TRUE(plat::BindAnyAddress(fd, 0, &err)) << err;
+    EXPECT_TRUE(plat::BindAnyAddress(fd, 0, plat::AddressReuse::Allow, &err)) << err;
     EXPECT_TRUE(plat::ListenSocket(fd, 16, &err)) << err;
     *port = plat::BoundPort(fd);
     EXPECT_NE(*port, 0);
@@ -137,7 +137,21 @@ TEST_F(SocketTest, SecondBindOfListeningPortFailsWithAddressInUse) {
   int fd = -1, err = 0;
   ASSERT_TRUE(plat::CreateTcpSocket(&fd, &err));
   Track(fd);
-  EXPECT_FALSE(plat::BindAnyAddress(fd, port, &err));
+  EXPECT_FALSE(plat::BindAnyAddress(fd, port, plat::AddressReuse::Allow, &err));
+  EXPECT_EQ(err, 10048);
+}
+
+// Without reuse, a port that another socket has bound but not yet put to
+// listening is refused at bind, so two racing binds can't both succeed.
+TEST_F(SocketTest, BindWithoutReuseRefusesABoundPort) {
+  int first = -1, second = -1, err = 0;
+  ASSERT_TRUE(plat::CreateTcpSocket(&first, &err));
+  Track(first);
+  ASSERT_TRUE(plat::BindAnyAddress(first, 0, plat::AddressReuse::Allow, &err)) << err;
+  uint16_t port = plat::BoundPort(first);
+  ASSERT_TRUE(plat::CreateTcpSocket(&second, &err));
+  Track(second);
+  EXPECT_FALSE(plat::BindAnyAddress(second, port, plat::AddressReuse::Refuse, &err));
   EXPECT_EQ(err, 10048);
 }
 
@@ -162,7 +176,7 @@ TEST_F(SocketTest, PortCanBeBoundAgainWhileOldConnectionWaits) {
   int again = -1, err = 0;
   ASSERT_TRUE(plat::CreateTcpSocket(&again, &err));
   Track(again);
-  EXPECT_TRUE(plat::BindAnyAddress(again, port, &err)) << err;
+  EXPECT_TRUE(plat::BindAnyAddress(again, port, plat::AddressReuse::Allow, &err)) << err;
   EXPECT_TRUE(plat::ListenSocket(again, 16, &err)) << err;
   EXPECT_EQ(plat::BoundPort(again), port);
 }

@@ -325,8 +325,9 @@ TEST_F(ServerHttpTest, PortFreeModeMovesOnFromATakenPort) {
   // here, so its first candidate is taken unless the clock moves on between.
   srand(static_cast<unsigned>(time(nullptr)));
   int firstCandidate = rand() % 10000 + 10000;
+  // Occupy fails only when the port is held already (connections of an
+  // earlier test lingering on it), which takes it for the server just as well.
   int blocker = Occupy(firstCandidate);
-  ASSERT_GE(blocker, 0);
   gServerConfig.portFree = true;
   Start();
   EXPECT_NE(port_, firstCandidate);
@@ -334,7 +335,7 @@ TEST_F(ServerHttpTest, PortFreeModeMovesOnFromATakenPort) {
   EXPECT_LE(port_, 19999);
   EXPECT_EQ(CountInLog("bind 오류"), 0);
   EXPECT_EQ(Get("/page.html"), kHead200Html + "<html>page</html>");
-  close(blocker);
+  if (blocker >= 0) close(blocker);
 }
 
 }  // namespace
