@@ -5,6 +5,7 @@
 // that ended without destroying its window refuses connections; whoever
 // meets it first removes it.
 #include "platform/winstation.h"
+#include "platform/winstation_internal.h"
 
 #include <cerrno>
 #include <chrono>
@@ -18,6 +19,36 @@
 #include <unistd.h>
 
 namespace plat {
+
+// Makes `path` and any missing parents with mode 0700. On failure errno
+// tells why.
+bool MakeDirectories(const std::string& path) {
+  for (size_t pos = 1; pos <= path.size(); ++pos) {
+    if (pos != path.size() && path[pos] != '/') continue;
+    std::string prefix = path.substr(0, pos);
+    if (mkdir(prefix.c_str(), 0700) == 0) continue;
+    if (errno != EEXIST) return false;
+    struct stat st;
+    if (stat(prefix.c_str(), &st) < 0) return false;
+    if (!S_ISDIR(st.st_mode)) {
+      errno = ENOTDIR;
+      return false;
+    }
+  }
+  return true;
+}
+
+// Fills *addr for `path`; false with ENAMETOOLONG when it doesn't fit.
+bool MakeUnixAddress(const std::string& path, sockaddr_un* addr) {
+  std::memset(addr, 0, sizeof *addr);
+  addr->sun_family = AF_UNIX;
+  if (path.size() >= sizeof addr->sun_path) {
+    errno = ENAMETOOLONG;
+    return false;
+  }
+  std::memcpy(addr->sun_path, path.data(), path.size());
+  return true;
+}
 
 namespace {
 
@@ -51,36 +82,6 @@ std::string WindowPath(std::string_view className) {
   return WindowsDirectory() + "/" + ToLowerAscii(className);
 }
 
-// Makes `path` and any missing parents with mode 0700. On failure errno
-// tells why.
-bool MakeDirectories(const std::string& path) {
-  for (size_t pos = 1; pos <= path.size(); ++pos) {
-    if (pos != path.size() && path[pos] != '/') continue;
-    std::string prefix = path.substr(0, pos);
-    if (mkdir(prefix.c_str(), 0700) == 0) continue;
-    if (errno != EEXIST) return false;
-    struct stat st;
-    if (stat(prefix.c_str(), &st) < 0) return false;
-    if (!S_ISDIR(st.st_mode)) {
-      errno = ENOTDIR;
-      return false;
-    }
-  }
-  return true;
-}
-
-// Fills *addr for `path`; false with ENAMETOOLONG when it doesn't fit.
-bool MakeAddress(const std::string& path, sockaddr_un* addr) {
-  std::memset(addr, 0, sizeof *addr);
-  addr->sun_family = AF_UNIX;
-  if (path.size() >= sizeof addr->sun_path) {
-    errno = ENAMETOOLONG;
-    return false;
-  }
-  std::memcpy(addr->sun_path, path.data(), path.size());
-  return true;
-}
-
 // True with its identity when `path` is a socket file.
 bool SocketFileAt(const std::string& path, FileId* id) {
   struct stat st;
@@ -106,7 +107,7 @@ Probe Connect(const std::string& path, int* fd) {
   FileId id;
   if (!SocketFileAt(path, &id)) return Probe::Missing;
   sockaddr_un addr;
-  if (!MakeAddress(path, &addr)) return Probe::Missing;
+  if (!MakeUnixAddress(path, &addr)) return Probe::Missing;
   int s = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (s < 0) return Probe::Missing;
   int rc;
@@ -200,7 +201,7 @@ bool Window::Create(std::string_view className, int* err) {
   if (!ValidClassName(className)) return fail(EINVAL);
   const std::string path = WindowPath(className);
   sockaddr_un addr;
-  if (!MakeAddress(path, &addr)) return fail(ENAMETOOLONG);
+  if (!MakeUnixAddress(path, &addr)) return fail(ENAMETOOLONG);
   if (!MakeDirectories(WindowsDirectory())) return fail(errno);
 
   int s = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);

@@ -9,6 +9,8 @@ packages=(
   libssl-dev
   media-types
   python3 curl
+  python3-dbf python3-dbfread
+  perl
 )
 
 missing=()

@@ -203,7 +203,6 @@ void HandleConnection(Connection& c) {
       }
     }
   }
-  if (c.bodyFile.IsOpen()) c.bodyFile.Sync();
   DispatchRequest(c);
 }
 

@@ -9,6 +9,8 @@
 #include "platform/mime.h"
 #include "platform/paths.h"
 #include "server/ascii.h"
+#include "server/cgi_gateway.h"
+#include "server/default_document.h"
 #include "server/server_config.h"
 
 namespace {
@@ -38,15 +40,6 @@ constexpr size_t kFilePieceBytes = 1023;
 // Answers `code` with a closed head.
 void Answer(Connection& c, int code) { SendStatusLine(c, code, true); }
 
-// The extension of the file's own name, dot included; "" when the name has
-// no dot. A dot in a directory name above the file doesn't count.
-std::string Extension(const std::string& path) {
-  size_t slash = path.rfind('/');
-  size_t dot = path.rfind('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
-  return path.substr(dot);
-}
-
 // True when `path` is the root or lies below it. Names compare exactly, as
 // the file system does: a case-folded match could reach a sibling directory
 // that differs from the root only in case.
@@ -65,14 +58,14 @@ bool HiddenBelowRoot(const std::string& root, const std::string& path) {
   return false;
 }
 
-// Kind of the target: 0 for a CGI program; -1 for a static file.
-int ScriptKindOf(const std::string& path) {
-  std::string ext = Extension(path);
-  if (EqualNoCase(ext, ".cgi")) return 0;
-  return -1;
-}
-
 }  // namespace
+
+std::string FileExtension(const std::string& path) {
+  size_t slash = path.rfind('/');
+  size_t dot = path.rfind('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
+  return path.substr(dot);
+}
 
 const char* StatusText(int code) {
   for (const char* entry : kStatusTable)
@@ -110,8 +103,7 @@ bool ResolveTarget(Connection& c) {
   if (existing.size() > 1 && existing.back() == '/') existing.pop_back();
   c.path = existing;
   if (c.attributes & plat::kAttrDirectory) {
-    // Directories get their default document later; for now there is none.
-    Answer(c, 404);
+    if (!RedirectToDefaultDocument(c)) Answer(c, 404);
     return false;
   }
   // A pipe or device node would block the reader or never end; only regular
@@ -136,16 +128,15 @@ void DispatchRequest(Connection& c) {
   if (c.simpleRequest) return Answer(c, 501);
   if (!ResolveTarget(c)) return;
   c.scriptKind = ScriptKindOf(c.path);
-  bool isStatic = c.scriptKind < 0;
-  if (!isStatic) {
-    // Scripts need the CGI gateway, which this server doesn't have yet.
-    return Answer(c, 501);
-  }
-  if (c.method == MethodGet || (c.method == MethodHead && c.contentLength == 0)) {
-    if (SendResponseHead(c) && c.method == MethodGet) SendFileBody(c);
+  bool isScript = c.scriptKind >= 0;
+  bool served = c.method == MethodGet || (c.method == MethodHead && c.contentLength == 0) ||
+                (isScript && c.method == MethodPost && c.contentLength > 0);
+  if (!served) return Answer(c, 501);
+  if (isScript) {
+    RunCgi(c);
     return;
   }
-  Answer(c, 501);
+  if (SendResponseHead(c) && c.method == MethodGet) SendFileBody(c);
 }
 
 bool SendResponseHead(Connection& c) {
@@ -162,7 +153,7 @@ bool SendResponseHead(Connection& c) {
 
 bool SendContentType(Connection& c, bool closeHead) {
   std::string type;
-  if (!plat::LookupMimeType(Extension(c.path), &type)) type = "application/octet-stream";
+  if (!plat::LookupMimeType(FileExtension(c.path), &type)) type = "application/octet-stream";
   std::string line = "Content-Type: " + type + "\r\n";
   if (closeHead) line += "\r\n";
   return SendBlock(c, line);

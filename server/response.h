@@ -5,7 +5,13 @@
 // Content-Length or Last-Modified: a body ends when the connection closes.
 #pragma once
 
+#include <string>
+
 #include "server/connection.h"
+
+// The extension of the file's own name, dot included ("" without a dot); a
+// dot in a directory name above the file doesn't count.
+std::string FileExtension(const std::string& path);
 
 // The status text for a code ("404 Not Found"), or nullptr when the status
 // table has no entry for it.
@@ -22,9 +28,10 @@ void DispatchRequest(Connection& c);
 
 // Maps the request path to an existing file under the root directory and
 // stores its absolute path, attributes and status in the connection. Returns
-// true for a servable file; otherwise the answer has been sent: 404 outside
-// the root, missing, a zero byte in the path, not a regular file, or a
-// directory for now; 403 hidden; 500 status unreadable.
+// true for a servable file; otherwise the answer has been sent: the redirect
+// to a directory's default document; 404 outside the root, missing, a zero
+// byte in the path, not a regular file, a directory without a default
+// document; 403 hidden; 500 status unreadable.
 bool ResolveTarget(Connection& c);
 
 // Opens the static file and sends its head (200 with the content type, or

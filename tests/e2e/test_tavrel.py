@@ -1,114 +1,13 @@
 """The tavrel program end to end: started in a private environment with its
-settings in the registry file, asked by raw sockets and by curl, stopped by
-SIGTERM and SIGINT; its log is read back as EUC-KR."""
+settings in the registry file beside the host stand-in, asked by raw sockets
+and by curl, stopped by SIGTERM and SIGINT; its log is read back as EUC-KR."""
 
-import os
-import re
-import shutil
 import signal
 import socket
 import subprocess
-import tempfile
-import time
 import unittest
 
-TAVREL = os.environ.get("TAVREL", os.path.join(os.path.dirname(__file__), "../../build/bin/tavrel"))
-
-
-def registry_text(values):
-    lines = ["REGEDIT4", "", "[HKEY_CURRENT_USER\\SOFTWARE\\Quorval\\Tavrel]"]
-    for name, value in values.items():
-        if isinstance(value, int):
-            lines.append('"%s"=dword:%08x' % (name, value))
-        else:
-            escaped = value.replace("\\", "\\\\").replace('"', '\\"')
-            lines.append('"%s"="%s"' % (name, escaped))
-    return "\r\n".join(lines) + "\r\n\r\n"
-
-
-class Tavrel:
-    """One tavrel process with its own HOME, runtime and temporary dirs."""
-
-    def __init__(self, values=None, site=None):
-        self.dir = tempfile.mkdtemp(prefix="tavrel-e2e-")
-        self.install = os.path.join(self.dir, "install")
-        self.root = os.path.join(self.dir, "www")
-        os.makedirs(self.install)
-        os.makedirs(self.root)
-        for name, data in (site or {}).items():
-            path = os.path.join(self.root, name)
-            os.makedirs(os.path.dirname(path), exist_ok=True)
-            with open(path, "wb") as f:
-                f.write(data)
-        settings = {"InstallDir": self.install, "RootDir": self.root, "Port": 0}
-        settings.update(values or {})
-        reg_dir = os.path.join(self.dir, "home", ".config", "registry")
-        os.makedirs(reg_dir)
-        with open(os.path.join(reg_dir, "HKEY_CURRENT_USER.reg"), "w", encoding="latin-1") as f:
-            f.write(registry_text(settings))
-        for sub in ("run", "tmp"):
-            os.makedirs(os.path.join(self.dir, sub))
-        self.env = {
-            "PATH": "/usr/bin:/bin",
-            "HOME": os.path.join(self.dir, "home"),
-            "XDG_RUNTIME_DIR": os.path.join(self.dir, "run"),
-            "TMPDIR": os.path.join(self.dir, "tmp"),
-            "TZ": "UTC",
-        }
-        self.proc = None
-        self.port = None
-
-    def start(self):
-        self.proc = subprocess.Popen([TAVREL], env=self.env, cwd=self.dir)
-        deadline = time.time() + 10
-        while time.time() < deadline:
-            m = re.search(rb"Port (\d+)", self.log())
-            if m:
-                self.port = int(m.group(1))
-                return self
-            if self.proc.poll() is not None:
-                return self
-            time.sleep(0.05)
-        raise AssertionError("tavrel did not report its port")
-
-    def log(self):
-        try:
-            with open(os.path.join(self.install, "Tavrel.log"), "rb") as f:
-                return f.read()
-        except FileNotFoundError:
-            return b""
-
-    def log_lines(self):
-        """The log's messages as text, without the date and time prefix."""
-        raw = self.log()
-        assert raw.endswith(b"\r\n") or raw == b""
-        out = []
-        for line in raw.split(b"\r\n")[:-1]:
-            assert re.match(rb"\d\d/\d\d/\d\d \d\d:\d\d:\d\d ", line), line
-            out.append(line[18:].decode("euc-kr"))
-        return out
-
-    def exchange(self, request):
-        with socket.create_connection(("127.0.0.1", self.port), timeout=10) as s:
-            s.sendall(request)
-            chunks = []
-            while True:
-                data = s.recv(65536)
-                if not data:
-                    return b"".join(chunks)
-                chunks.append(data)
-
-    def stop(self, sig=signal.SIGTERM):
-        if self.proc and self.proc.poll() is None:
-            self.proc.send_signal(sig)
-            return self.proc.wait(timeout=20)
-        return self.proc.returncode if self.proc else None
-
-    def close(self):
-        if self.proc and self.proc.poll() is None:
-            self.proc.kill()
-            self.proc.wait()
-        shutil.rmtree(self.dir, ignore_errors=True)
+from tavrel_harness import Tavrel
 
 
 class TavrelTest(unittest.TestCase):
