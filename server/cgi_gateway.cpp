@@ -204,8 +204,10 @@ std::vector<std::string> BuildCgiCommandLine(const Connection& c) {
 bool RelayCgiOutput(Connection& c) {
   CgiHead head;
   if (!ReadCgiHead(c.file, &head) || !c.file.Seek(head.bodyOffset)) return false;
-  if (!SendStatusLine(c, head.status, false)) return true;
-  if (!SendBlock(c, head.passedOn + "\r\n")) return true;
+  // The status line, the Server line and the program's lines go out in one
+  // send: the client sees the same bytes, with one system call less.
+  std::string whole = OpenHead(head.status) + head.passedOn + "\r\n";
+  if (!SendBlock(c, whole)) return true;
   if (c.method != MethodHead) SendFileBody(c);
   return true;
 }

@@ -73,10 +73,15 @@ const char* StatusText(int code) {
   return nullptr;
 }
 
-bool SendStatusLine(Connection& c, int code, bool closeHead) {
+std::string OpenHead(int code) {
   const char* entry = StatusText(code);
-  if (entry == nullptr) return false;
-  std::string head = std::string("HTTP/1.0 ") + entry + "\r\nServer: Tavrel\r\n";
+  if (entry == nullptr) return "";
+  return std::string("HTTP/1.0 ") + entry + "\r\nServer: Tavrel\r\n";
+}
+
+bool SendStatusLine(Connection& c, int code, bool closeHead) {
+  std::string head = OpenHead(code);
+  if (head.empty()) return false;
   if (closeHead) head += "\r\n\r\n";
   return SendBlock(c, head);
 }

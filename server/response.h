@@ -17,6 +17,10 @@ std::string FileExtension(const std::string& path);
 // table has no entry for it.
 const char* StatusText(int code);
 
+// "HTTP/1.0 <status>\r\nServer: Tavrel\r\n", the start of every head; ""
+// for a code the table doesn't have.
+std::string OpenHead(int code);
+
 // Sends "HTTP/1.0 <status>\r\nServer: Tavrel\r\n" and, when `closeHead`,
 // "\r\n\r\n" (the end of the head and a body of CR LF). Sends nothing and
 // fails for a code the table doesn't have.
