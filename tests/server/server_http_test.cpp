@@ -45,6 +45,7 @@ class ServerHttpTest : public ::testing::Test {
     gServerConfig.rootDir = env_.path("www");
     gServerConfig.defaultHtml = "index.html";
     gServerConfig.port = 0;  // any free port
+    gServerConfig.hostName = "www.portal.test";
     env_.WriteFile("www/page.html", "<html>page</html>");
     env_.WriteFile("www/index.html", "<html>index</html>");
     env_.WriteFile("www/my file.txt", "blank in name");
@@ -54,7 +55,8 @@ class ServerHttpTest : public ::testing::Test {
     env_.WriteFile("www/.git/config", "secret config");
     env_.WriteFile("www/data.zzqx", "no type");
     env_.WriteFile("www/noext", "no extension");
-    env_.WriteFile("www/run.cgi", "#!/bin/sh\n");
+    chmod(env_.WriteFile("www/run.cgi", "#!/bin/sh\nprintf 'Content-Type: text/plain\\n\\n%s' \"$*\"\n").c_str(),
+          0755);
     env_.WriteFile("www/dir.d/file", "dot in directory");
     env_.WriteFile("secret.txt", "outside the root");
     env_.WriteFile("WWW/page.html", "sibling directory differing in case");
@@ -124,8 +126,9 @@ TEST_F(ServerHttpTest, RequestsAndTheirAnswers) {
       {"GET /" + std::string(300, 'x') + " HTTP/1.0\r\n\r\n", notFound},
       // A named pipe would block the reader: only regular files are served.
       {"GET /pipe.html HTTP/1.0\r\n\r\n", notFound},
-      // Directories have no default document yet.
-      {"GET / HTTP/1.0\r\n\r\n", notFound},
+      // Directories redirect to their default document, or have none.
+      {"GET / HTTP/1.0\r\n\r\n", "HTTP/1.0 302 Redirection\r\nServer: Tavrel\r\nLocation: http://www.portal.test:" +
+                                       std::to_string(port_) + "/index.html\r\n\r\n"},
       {"GET /sub HTTP/1.0\r\n\r\n", notFound},
       {"GET /sub/ HTTP/1.0\r\n\r\n", notFound},
       // Hidden files, and files inside hidden directories.
@@ -139,8 +142,9 @@ TEST_F(ServerHttpTest, RequestsAndTheirAnswers) {
       {"DELETE /page.html HTTP/1.0\r\n\r\n", notImplemented},
       {"OPTIONS /page.html HTTP/1.0\r\n\r\n", notImplemented},
       {"TRACE /page.html HTTP/1.0\r\n\r\n", notImplemented},
-      {"GET /run.cgi HTTP/1.0\r\n\r\n", notImplemented},
-      {"GET /RUN.CGI?a+b HTTP/1.0\r\n\r\n", notImplemented},
+      {"GET /run.cgi HTTP/1.0\r\n\r\n", kHead200Text},
+      {"GET /RUN.CGI?a+b HTTP/1.0\r\n\r\n", kHead200Text + "a b"},
+      {"POST /run.cgi HTTP/1.0\r\n\r\n", notImplemented},
       {"GET /page.html\r\n\r\n", notImplemented},  // no version
       // Malformed requests.
       {"BREW /pot HTTP/1.0\r\n\r\n", Closed(400, "Bad Request")},
