@@ -209,7 +209,7 @@ int TempFile(DISK4* f, CODE4* c4, int removeOnClose, int useTempDir, const char*
     if (env == nullptr || env[0] == '\0') env = std::getenv("TMP");
     if (env != nullptr && env[0] != '\0') dir = engine4::toSlashes(env);
   }
-  if (dir.empty()) dir = ".";
+  if (dir.empty()) dir.assign(1, '.');
   if (dir.back() != '/') dir += '/';
   std::string extension = ext != nullptr && ext[0] != '\0' ? ext : "TMP";
   if (extension[0] == '.') extension.erase(0, 1);
