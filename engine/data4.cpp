@@ -387,7 +387,7 @@ TABLE4FILE* OpenFile(CODE4* c4, const std::string& full) {
     error4report(c4, e4memory, LOC4d4open);
     return nullptr;
   }
-  d->codeBase = c4;
+  d->c4 = c4;
   d->openReadOnly = c4->openReadOnly;
   if (file4open(&d->file, c4, full.c_str(), 1) != 0) {
     delete d;
@@ -461,7 +461,7 @@ TABLE4* NewTable(CODE4* c4, TABLE4FILE* d, const std::string& full) {
     error4report(c4, e4memory, LOC4d4open);
     return nullptr;
   }
-  t->codeBase = c4;
+  t->c4 = c4;
   t->dataFile = d;
   std::string alias = engine4::baseName(full).substr(0, 32);
   for (char& ch : alias)
@@ -524,7 +524,7 @@ void RemoveCreated(const std::string& dataName, const std::string& memoName, boo
 namespace engine4 {
 
 void freeTable(TABLE4* t) {
-  CODE4* c4 = t->codeBase;
+  CODE4* c4 = t->c4;
   if (c4 != nullptr) {
     if (t->prev != nullptr) t->prev->next = t->next;
     else if (c4->tables == t) c4->tables = t->next;
@@ -711,7 +711,7 @@ TABLE4* d4create(CODE4* c4, const char* name, const FIELDSPEC4* fields, const TA
 
 int d4close(TABLE4* t) {
   if (t == nullptr) return error4report(nullptr, e4parmNull, LOC4d4close);
-  CODE4* c4 = t->codeBase;
+  CODE4* c4 = t->c4;
   if (c4->lastError == e4unique) t->recordChanged = false;
   int saved = c4->lastError < 0 ? c4->lastError : 0;
   if (saved < 0) c4->lastError = 0;
@@ -762,7 +762,7 @@ int d4fieldNumber(TABLE4* t, const char* name) {
     for (int i = 0; i < t->nFields; ++i)
       if (t->fields[i].type == '0' && std::strcmp(t->fields[i].name, given) == 0) return i + 1;
   }
-  if (t->codeBase->failFieldName) error4report(t->codeBase, e4fieldName, LOC4d4field, name);
+  if (t->c4->failFieldName) error4report(t->c4, e4fieldName, LOC4d4field, name);
   return e4fieldName;
 }
 
@@ -781,7 +781,7 @@ COLUMN4* d4fieldJ(TABLE4* t, int number) {
     return nullptr;
   }
   if (number < 1 || number > t->nFields) {
-    error4report(t->codeBase, e4parm, LOC4d4fieldJ);
+    error4report(t->c4, e4parm, LOC4d4fieldJ);
     return nullptr;
   }
   return &t->fields[number - 1];
@@ -800,4 +800,4 @@ const char* d4alias(TABLE4* t) {
   return t->alias;
 }
 
-CODE4* d4codeBase(TABLE4* t) { return t != nullptr ? t->codeBase : nullptr; }
+CODE4* d4codeBase(TABLE4* t) { return t != nullptr ? t->c4 : nullptr; }

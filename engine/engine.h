@@ -54,22 +54,12 @@
 #pragma once
 
 #include "engine/engine_core.h"
-#if __has_include("engine/date4.h")
 #include "engine/date4.h"
-#endif
-#if __has_include("engine/c4util.h")
 #include "engine/c4util.h"
-#endif
-#if __has_include("engine/field4.h")
 #include "engine/field4.h"
-#endif
 #include "engine/code4.h"
 #include "engine/file4.h"
 #include "engine/data4.h"
 #include "engine/memo4.h"
-#if __has_include("engine/expr4.h")
 #include "engine/expr4.h"
-#endif
-#if __has_include("engine/collate4.h")
 #include "engine/collate4.h"
-#endif

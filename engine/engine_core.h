@@ -227,7 +227,7 @@ struct DISK4 {
   plat::File file;        // the descriptor; not open = no file
   char* name = nullptr;   // full file name (owned when nameAllocated)
   bool nameAllocated = false;
-  CODE4* codeBase = nullptr;
+  CODE4* c4 = nullptr;
   bool readOnly = false;  // read-only attribute or openReadOnly: writes refused
   bool canLock = false;   // the descriptor is open for writing (needed to lock)
   char shareMode = 0;     // 1 = exclusive: no byte-range locks are taken
@@ -292,7 +292,7 @@ struct COLUMN4 {
 
 // The shared object behind all handles of one physical data file.
 struct TABLE4FILE {
-  CODE4* codeBase = nullptr;
+  CODE4* c4 = nullptr;
   TABLE4FILE* next = nullptr;  // context's list of open data files
   TABLE4FILE* prev = nullptr;
   int userCount = 0;           // handles using the file
@@ -332,7 +332,7 @@ struct TABLE4FILE {
 
 // One open handle of a table.
 struct TABLE4 {
-  CODE4* codeBase = nullptr;
+  CODE4* c4 = nullptr;
   TABLE4* next = nullptr;      // context's list of open tables
   TABLE4* prev = nullptr;
   TABLE4* fileNext = nullptr;  // next handle of the same data file

@@ -42,7 +42,7 @@ struct EXPR4 {
   TABLE4* data;           // data handle evaluated
   TABLE4FILE* dataFile;   // the data file it belongs to
   const void* tag;        // the tag it was parsed for, or null
-  CODE4* codeBase;
+  CODE4* c4;
   char type;              // result type
   int len;                // result length
   int varLength;          // TRIM, LTRIM or ALLTRIM used

@@ -57,9 +57,9 @@ int Run(EXPR4* e, char** out) {
 }
 
 int Check(EXPR4* e, void* out, long location, const char* name) {
-  if (!e || !out) return error4reportAt(e ? e->codeBase : nullptr, e4parmNull, location, name);
-  if (!e->data) return error4reportAt(e->codeBase, e4parmNull, location, name);
-  if (e->codeBase && e->codeBase->lastError < 0) return -1;
+  if (!e || !out) return error4reportAt(e ? e->c4 : nullptr, e4parmNull, location, name);
+  if (!e->data) return error4reportAt(e->c4, e4parmNull, location, name);
+  if (e->c4 && e->c4->lastError < 0) return -1;
   return 0;
 }
 
@@ -94,7 +94,7 @@ int expr4true(EXPR4* e) {
   int rc = engine4::Check(e, &value, LOC4expr4true, "expr4true");
   if (rc) return rc;
   if (e->type != 'L')
-    return error4reportAt(e->codeBase, e4result, LOC4expr4true, "expecting logical result",
+    return error4reportAt(e->c4, e4result, LOC4expr4true, "expecting logical result",
                           e->source);
   std::lock_guard<std::mutex> hold(engine4::EvalLock());
   rc = engine4::Run(e, &value);
@@ -109,20 +109,20 @@ int expr4key(EXPR4* e, char** out, const KEY4FORM* form) {
   std::lock_guard<std::mutex> hold(engine4::EvalLock());
   if (!form) {
     if (!p.machineFormReady) {
-      rc = key4formInit(&p.machineForm, e->codeBase, e->type, e->len, 0, 0, e->varLength);
+      rc = key4formInit(&p.machineForm, e->c4, e->type, e->len, 0, 0, e->varLength);
       if (rc < 0) return rc;
       p.machineFormReady = 1;
     }
     form = &p.machineForm;
   }
   if (form->valueLen != e->len)
-    return error4reportAt(e->codeBase, e4parm, LOC4expr4key, "key form of another expression");
+    return error4reportAt(e->c4, e4parm, LOC4expr4key, "key form of another expression");
   size_t need = static_cast<size_t>(key4formKeyLen(form)) + 1;
   if (p.key.size() < need) {
     try {
       p.key.resize(need);
     } catch (const std::bad_alloc&) {
-      return error4reportAt(e->codeBase, e4memory, LOC4expr4key, "expr4key");
+      return error4reportAt(e->c4, e4memory, LOC4expr4key, "expr4key");
     }
   }
   char* value = nullptr;
@@ -152,15 +152,15 @@ int expr4keyLen(EXPR4* e) {
 
 int expr4keyForm(EXPR4* e, KEY4FORM* form, int collation, int nullByte) {
   if (!e || !form)
-    return error4reportAt(e ? e->codeBase : nullptr, e4parmNull, LOC4expr4keyLen, "expr4keyForm");
-  return key4formInit(form, e->codeBase, e->type, e->len, collation, nullByte, e->varLength);
+    return error4reportAt(e ? e->c4 : nullptr, e4parmNull, LOC4expr4keyLen, "expr4keyForm");
+  return key4formInit(form, e->c4, e->type, e->len, collation, nullByte, e->varLength);
 }
 
 int expr4context(EXPR4* e, TABLE4* data) {
   if (!e || !data)
-    return error4reportAt(e ? e->codeBase : nullptr, e4parmNull, LOC4expr4context, "expr4context");
+    return error4reportAt(e ? e->c4 : nullptr, e4parmNull, LOC4expr4context, "expr4context");
   if (data->dataFile != e->dataFile)
-    return error4reportAt(e->codeBase, e4parm, LOC4expr4context,
+    return error4reportAt(e->c4, e4parm, LOC4expr4context,
                           "expression evaluated for a handle of another data file", e->source);
   e->data = data;
   return 0;

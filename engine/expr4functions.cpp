@@ -75,8 +75,8 @@ void FieldMemo(E4EVAL& ev, const E4STEP& s) {
   char* r = Result(ev, s);
   const char* text = f4memoPtr(s.field);
   unsigned n = text ? f4memoLen(s.field) : 0;
-  if (!text && s.table->codeBase && s.table->codeBase->lastError < 0 && ev.error == 0)
-    ev.error = s.table->codeBase->lastError;
+  if (!text && s.table->c4 && s.table->c4->lastError < 0 && ev.error == 0)
+    ev.error = s.table->c4->lastError;
   if (n > static_cast<unsigned>(s.len)) n = s.len;
   if (n) std::memcpy(r, text, n);
   std::memset(r + n, 0, s.len - n);
@@ -558,7 +558,7 @@ void L2bin(E4EVAL& ev, const E4STEP& s) {
 }
 
 void PageNo(E4EVAL& ev, const E4STEP& s) {
-  PushDouble(ev, s, static_cast<double>(expr4pageNo(ev.expr->codeBase)));
+  PushDouble(ev, s, static_cast<double>(expr4pageNo(ev.expr->c4)));
 }
 
 // ASCEND and DESCEND: i1 is the argument's type, i2 its length.

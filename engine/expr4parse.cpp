@@ -280,7 +280,7 @@ class Parser {
 
   TABLE4* FindAlias(const std::string& alias) const {
     if (alias.size() > static_cast<size_t>(kE4aliasMax)) return nullptr;
-    CODE4* c4 = e_->codeBase;
+    CODE4* c4 = e_->c4;
     TABLE4* first = c4 ? c4->tables : nullptr;
     for (TABLE4* t = first; t; t = t->next) {
       if (strcasecmp(t->alias, alias.c_str()) == 0) return t;
@@ -466,11 +466,11 @@ using engine4::E4PROGRAM;
 EXPR4* expr4parseTag(TABLE4* data, const char* text, const void* tag, int* errOut) {
   if (errOut) *errOut = 0;
   if (!data || !text) {
-    error4reportAt(data ? data->codeBase : nullptr, e4parmNull, LOC4expr4parse, "expr4parse");
+    error4reportAt(data ? data->c4 : nullptr, e4parmNull, LOC4expr4parse, "expr4parse");
     if (errOut) *errOut = e4parmNull;
     return nullptr;
   }
-  CODE4* c4 = data->codeBase;
+  CODE4* c4 = data->c4;
   if (c4 && c4->lastError < 0) {
     if (errOut) *errOut = -1;
     return nullptr;
@@ -490,7 +490,7 @@ EXPR4* expr4parseTag(TABLE4* data, const char* text, const void* tag, int* errOu
     e->bound = data;
     e->dataFile = data->dataFile;
     e->tag = tag;
-    e->codeBase = c4;
+    e->c4 = c4;
     rc = engine4::e4parseInto(e, e->source, tag != nullptr, &description);
   } catch (const std::bad_alloc&) {
     rc = e4memory;

@@ -99,8 +99,8 @@ int FixedLength(char type) {
 
 // Appends the context's date picture (terminated) to the constants area.
 int StorePicture(EXPR4* e, E4PROGRAM& p, int* length) {
-  const char* picture = e->codeBase ? e->codeBase->dateFormat : "MM/DD/YY";
-  size_t n = strnlen(picture, sizeof e->codeBase->dateFormat - 1);
+  const char* picture = e->c4 ? e->c4->dateFormat : "MM/DD/YY";
+  size_t n = strnlen(picture, sizeof e->c4->dateFormat - 1);
   int at = static_cast<int>(p.constants.size());
   p.constants.insert(p.constants.end(), picture, picture + n);
   p.constants.push_back(0);
@@ -122,7 +122,7 @@ void ValueLength(EXPR4* e, E4STEP& s, bool* varSeen) {
       break;
     case E4fieldMemo:
       if (e->tag) s.len = s.field->null ? kE4tagMemoMax - 1 : kE4tagMemoMax;
-      else s.len = e->codeBase ? std::max(0, e->codeBase->memoExprLength) : 1024;
+      else s.len = e->c4 ? std::max(0, e->c4->memoExprLength) : 1024;
       *varSeen = true;
       break;
     case E4fieldLogical:

@@ -63,8 +63,8 @@ bool e4fieldIsNull(const COLUMN4* f) {
 }
 
 COLUMN4* e4fieldLookup(TABLE4* t, const char* name) {
-  if (!t || !t->codeBase) return nullptr;
-  CODE4* c4 = t->codeBase;
+  if (!t || !t->c4) return nullptr;
+  CODE4* c4 = t->c4;
   int saved = c4->failFieldName;
   c4->failFieldName = 0;  // the caller reports a missing field its own way
   COLUMN4* f = d4field(t, name);

@@ -44,10 +44,10 @@ const char kTypeError[] = "field function not supported for given field type";
 // A usable field: it belongs to an open table with a record buffer.
 bool usable(const COLUMN4* f) {
   return f != nullptr && f->data != nullptr && f->data->record != nullptr &&
-         f->data->codeBase != nullptr;
+         f->data->c4 != nullptr;
 }
 
-CODE4* codeOf(const COLUMN4* f) { return f->data->codeBase; }
+CODE4* codeOf(const COLUMN4* f) { return f->data->c4; }
 
 int reportNull(long location, const char* name) {
   return error4reportAt(nullptr, e4parmNull, location, name);

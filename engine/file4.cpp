@@ -154,7 +154,7 @@ int file4open(DISK4* f, CODE4* c4, const char* name, int copyName) {
     attrReadOnly = true;
   }
   SetName(f, name, copyName);
-  f->codeBase = c4;
+  f->c4 = c4;
   f->readOnly = attrReadOnly || c4->openReadOnly != 0;
   f->shareMode = c4->shareMode;
   f->writeThrough = c4->writeThrough != 0;
@@ -186,7 +186,7 @@ int file4create(DISK4* f, CODE4* c4, const char* name, int copyName) {
     if (!f->file.Open(name, plat::OpenMode::CreateAlways, &err)) return CreateFailed(c4, name);
   }
   SetName(f, name, copyName);
-  f->codeBase = c4;
+  f->c4 = c4;
   f->canLock = true;
   f->shareMode = c4->shareMode;
   f->writeThrough = c4->writeThrough != 0;
@@ -273,9 +273,9 @@ int file4close(DISK4* f) {
   int rc = 0;
   int fd = f->file.Release();
   if (fd >= 0 && ::close(fd) != 0 && errno != EINTR)
-    rc = error4report(f->codeBase, e4close, LOC4file4close, NameOf(f));
+    rc = error4report(f->c4, e4close, LOC4file4close, NameOf(f));
   if (f->isTemp && f->name != nullptr && std::remove(f->name) != 0 && rc == 0)
-    rc = error4report(f->codeBase, e4remove, LOC4file4close, NameOf(f));
+    rc = error4report(f->c4, e4remove, LOC4file4close, NameOf(f));
   ResetDisk(f);
   return rc;
 }
@@ -285,12 +285,12 @@ unsigned file4read(DISK4* f, FILE4LONG pos, void* buf, unsigned len) {
     error4report(nullptr, e4parmNull, LOC4file4read);
     return 0;
   }
-  if (engine4::refused(f->codeBase) || !f->valid || pos < 0) return 0;
+  if (engine4::refused(f->c4) || !f->valid || pos < 0) return 0;
   size_t got = 0;
   if (!f->file.ReadAt(static_cast<uint64_t>(pos), buf, len, &got)) {
     char where[48];
     std::snprintf(where, sizeof where, "%19lld %19u", static_cast<long long>(pos), len);
-    error4report(f->codeBase, e4read, LOC4file4read, NameOf(f), where, "file4read");
+    error4report(f->c4, e4read, LOC4file4read, NameOf(f), where, "file4read");
     return 0;
   }
   return static_cast<unsigned>(got);
@@ -298,28 +298,28 @@ unsigned file4read(DISK4* f, FILE4LONG pos, void* buf, unsigned len) {
 
 int file4readAll(DISK4* f, FILE4LONG pos, void* buf, unsigned len) {
   if (f == nullptr || buf == nullptr) return error4report(nullptr, e4parmNull, LOC4file4read);
-  if (engine4::refused(f->codeBase)) return -1;
+  if (engine4::refused(f->c4)) return -1;
   unsigned got = file4read(f, pos, buf, len);
-  if (f->codeBase->lastError < 0) return f->codeBase->lastError;
+  if (f->c4->lastError < 0) return f->c4->lastError;
   if (got != len) {
     char where[48];
     std::snprintf(where, sizeof where, "%19lld %19u", static_cast<long long>(pos), len);
-    return error4report(f->codeBase, e4read, LOC4file4read, NameOf(f), where, "file4readAll");
+    return error4report(f->c4, e4read, LOC4file4read, NameOf(f), where, "file4readAll");
   }
   return 0;
 }
 
 int file4write(DISK4* f, FILE4LONG pos, const void* buf, unsigned len) {
   if (f == nullptr) return error4report(nullptr, e4parmNull, LOC4file4write);
-  if (engine4::refused(f->codeBase)) return -1;
+  if (engine4::refused(f->c4)) return -1;
   if ((buf == nullptr && len > 0) || !f->valid || pos < 0)
-    return error4report(f->codeBase, e4parm, LOC4file4write, NameOf(f));
+    return error4report(f->c4, e4parm, LOC4file4write, NameOf(f));
   if (f->readOnly)
-    return error4reportAt(f->codeBase, e4write, LOC4file4write,
+    return error4reportAt(f->c4, e4write, LOC4file4write,
                           "attempt to write to a read-only file", NameOf(f));
   if (len == 0) return 0;
   if (!f->file.WriteAt(static_cast<uint64_t>(pos), buf, len))
-    return error4report(f->codeBase, e4write, LOC4file4write, NameOf(f));
+    return error4report(f->c4, e4write, LOC4file4write, NameOf(f));
   if (f->writeThrough) return file4flush(f);
   return 0;
 }
@@ -329,14 +329,14 @@ FILE4LONG file4len(DISK4* f) {
     error4report(nullptr, e4parmNull, LOC4file4len);
     return -1;
   }
-  if (engine4::refused(f->codeBase)) return -1;
+  if (engine4::refused(f->c4)) return -1;
   uint64_t size = 0;
   if (!f->valid || !f->file.Size(&size)) {
-    error4report(f->codeBase, e4len, LOC4file4len, NameOf(f));
+    error4report(f->c4, e4len, LOC4file4len, NameOf(f));
     return -1;
   }
   if (size > 0x7FFFFFFFull && f->shareMode != 0) {
-    error4report(f->codeBase, e4len, LOC4file4len, NameOf(f));
+    error4report(f->c4, e4len, LOC4file4len, NameOf(f));
     return -1;
   }
   return static_cast<FILE4LONG>(size);
@@ -344,19 +344,19 @@ FILE4LONG file4len(DISK4* f) {
 
 int file4lenSet(DISK4* f, FILE4LONG len) {
   if (f == nullptr) return error4report(nullptr, e4parmNull, LOC4file4lenSet);
-  if (engine4::refused(f->codeBase)) return -1;
+  if (engine4::refused(f->c4)) return -1;
   if (f->readOnly)
-    return error4reportAt(f->codeBase, e4parm, LOC4file4lenSet,
+    return error4reportAt(f->c4, e4parm, LOC4file4lenSet,
                           "attempt to change file length of a read-only file", NameOf(f));
   if (!f->valid || len < 0 || !f->file.Truncate(static_cast<uint64_t>(len)))
-    return error4report(f->codeBase, e4lenSet, LOC4file4lenSet, NameOf(f));
+    return error4report(f->c4, e4lenSet, LOC4file4lenSet, NameOf(f));
   return 0;
 }
 
 int file4flush(DISK4* f) {
   if (f == nullptr) return error4report(nullptr, e4parmNull, LOC4file4flush);
   if (!f->valid || f->readOnly) return 0;
-  if (!f->file.Sync()) return error4report(f->codeBase, e4optFlush, LOC4file4flush, NameOf(f));
+  if (!f->file.Sync()) return error4report(f->c4, e4optFlush, LOC4file4flush, NameOf(f));
   return 0;
 }
 
@@ -368,7 +368,7 @@ int file4refresh(DISK4* f) {
 
 int file4lock(DISK4* f, FILE4LONG pos, FILE4LONG len) {
   if (f == nullptr) return error4report(nullptr, e4parmNull, LOC4file4lock);
-  CODE4* c4 = f->codeBase;
+  CODE4* c4 = f->c4;
   if (engine4::refused(c4)) return -1;
   if (len == 0 || f->shareMode == 1) return 0;
   if (!f->valid || pos < 0 || len < 0)
@@ -396,7 +396,7 @@ int file4unlock(DISK4* f, FILE4LONG pos, FILE4LONG len) {
   if (f == nullptr) return error4report(nullptr, e4parmNull, LOC4file4unlock);
   if (len == 0 || f->shareMode == 1 || !f->valid || !f->canLock) return 0;
   if (!plat::UnlockRange(f->file.fd(), static_cast<uint64_t>(pos), static_cast<uint64_t>(len)))
-    return error4report(f->codeBase, e4unlock, LOC4file4unlock, NameOf(f));
+    return error4report(f->c4, e4unlock, LOC4file4unlock, NameOf(f));
   return 0;
 }
 
@@ -434,7 +434,7 @@ int file4seqWriteFlush(FILE4SEQ_WRITE* s) {
 int file4seqWrite(FILE4SEQ_WRITE* s, const void* bytes, unsigned len) {
   if (s == nullptr || s->file == nullptr || (bytes == nullptr && len > 0))
     return error4report(nullptr, e4parmNull, LOC4file4seqWrite);
-  if (engine4::refused(s->file->codeBase)) return -1;
+  if (engine4::refused(s->file->c4)) return -1;
   const char* p = static_cast<const char*>(bytes);
   if (s->buffer == nullptr) {
     int rc = file4write(s->file, s->pos, p, len);
@@ -519,7 +519,7 @@ unsigned file4seqRead(FILE4SEQ_READ* s, void* buf, unsigned len) {
 int file4seqReadAll(FILE4SEQ_READ* s, void* buf, unsigned len) {
   unsigned got = file4seqRead(s, buf, len);
   if (s == nullptr || s->file == nullptr) return e4parmNull;
-  CODE4* c4 = s->file->codeBase;
+  CODE4* c4 = s->file->c4;
   if (c4 != nullptr && c4->lastError < 0) return c4->lastError;
   if (got != len)
     return error4reportAt(c4, e4read, LOC4file4seqRead, "file4seqReadAll",

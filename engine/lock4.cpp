@@ -49,7 +49,7 @@ bool OtherHolds(const TABLE4* t, long recNo) {
 // The answer to a conflict with another handle of this context when
 // autoUnlock cannot release it: waiting would never end.
 int OwnConflict(TABLE4* t, long location) {
-  CODE4* c4 = t->codeBase;
+  CODE4* c4 = t->c4;
   if (c4->lockTries == WAIT4EVER)
     return error4reportAt(c4, e4lock, location, "WAIT4EVER lock conflicts with own local impeding lock",
                           t->alias);
@@ -101,7 +101,7 @@ int addLockEntry(TABLE4* t, long recNo) {
   if (t->nLocks == t->locksMax) {
     int more = t->locksMax == 0 ? 8 : t->locksMax * 2;
     void* p = std::realloc(t->locks, sizeof(long) * more);
-    if (p == nullptr) return error4report(t->codeBase, e4memory, LOC4d4lock);
+    if (p == nullptr) return error4report(t->c4, e4memory, LOC4d4lock);
     t->locks = static_cast<long*>(p);
     t->locksMax = more;
   }
@@ -157,7 +157,7 @@ int releaseRecordLocks(TABLE4* t) {
 }
 
 int autoRelease(TABLE4* t, bool keepFileLock) {
-  CODE4* c4 = t->codeBase;
+  CODE4* c4 = t->c4;
   if (c4->autoUnlock == 1) return code4unlock(c4);
   if (c4->autoUnlock == 2) {
     int rc = ReleaseIndexLocks(t);
@@ -191,7 +191,7 @@ int d4lockTestFile(TABLE4* t) {
 
 int d4lock(TABLE4* t, long recNo) {
   if (t == nullptr) return error4report(nullptr, e4parmNull, LOC4d4lock);
-  CODE4* c4 = t->codeBase;
+  CODE4* c4 = t->c4;
   if (refused(c4)) return -1;
   if (recNo <= 0) return error4report(c4, e4parm, LOC4d4lock, t->alias);
   if (engine4::holdsRecordLock(t, recNo) || engine4::holdsFileLock(t)) return 0;
@@ -211,7 +211,7 @@ int d4lock(TABLE4* t, long recNo) {
 
 int d4lockAppend(TABLE4* t) {
   if (t == nullptr) return error4report(nullptr, e4parmNull, LOC4d4lockAppend);
-  CODE4* c4 = t->codeBase;
+  CODE4* c4 = t->c4;
   if (refused(c4)) return -1;
   TABLE4FILE* d = t->dataFile;
   if (engine4::holdsAppendLock(t) || engine4::holdsFileLock(t)) return 0;
@@ -234,7 +234,7 @@ int d4lockAppend(TABLE4* t) {
 
 int d4lockFile(TABLE4* t) {
   if (t == nullptr) return error4report(nullptr, e4parmNull, LOC4d4lockFile);
-  CODE4* c4 = t->codeBase;
+  CODE4* c4 = t->c4;
   if (refused(c4)) return -1;
   TABLE4FILE* d = t->dataFile;
   if (engine4::holdsFileLock(t)) return 0;
@@ -252,7 +252,7 @@ int d4lockFile(TABLE4* t) {
 
 int d4lockAll(TABLE4* t) {
   if (t == nullptr) return error4report(nullptr, e4parmNull, LOC4d4lockAll);
-  CODE4* c4 = t->codeBase;
+  CODE4* c4 = t->c4;
   if (refused(c4)) return -1;
   int rc = d4lockFile(t);
   if (rc == 0 && t->dataFile->hasMemo && t->nMemoFields > 0)
@@ -269,7 +269,7 @@ int d4lockAll(TABLE4* t) {
 
 int d4unlock(TABLE4* t) {
   if (t == nullptr) return error4report(nullptr, e4parmNull, LOC4d4unlock);
-  CODE4* c4 = t->codeBase;
+  CODE4* c4 = t->c4;
   int first = d4update(t);
   if (!engine4::holdsAnyLock(t)) return first < 0 ? first : 0;
   int16_t savedAuto = c4->autoUnlock;
@@ -284,7 +284,7 @@ int d4unlock(TABLE4* t) {
 
 int d4unlockData(TABLE4* t) {
   if (t == nullptr) return error4report(nullptr, e4parmNull, LOC4d4unlock);
-  if (t->codeBase->autoUnlock == 0) return 0;
+  if (t->c4->autoUnlock == 0) return 0;
   int rc = d4update(t);
   if (rc < 0) return rc;
   int a = engine4::releaseFileLock(t);
@@ -295,28 +295,28 @@ int d4unlockData(TABLE4* t) {
 
 int d4unlockFile(TABLE4* t) {
   if (t == nullptr) return error4report(nullptr, e4parmNull, LOC4d4unlock);
-  if (t->codeBase->autoUnlock == 0) return 0;
+  if (t->c4->autoUnlock == 0) return 0;
   int rc = d4update(t);
   return rc < 0 ? rc : engine4::releaseFileLock(t);
 }
 
 int d4unlockAppend(TABLE4* t) {
   if (t == nullptr) return error4report(nullptr, e4parmNull, LOC4d4unlock);
-  if (t->codeBase->autoUnlock == 0) return 0;
+  if (t->c4->autoUnlock == 0) return 0;
   int rc = d4update(t);
   return rc < 0 ? rc : engine4::releaseAppendLock(t);
 }
 
 int d4unlockRecords(TABLE4* t) {
   if (t == nullptr) return error4report(nullptr, e4parmNull, LOC4d4unlock);
-  if (t->codeBase->autoUnlock == 0) return 0;
+  if (t->c4->autoUnlock == 0) return 0;
   int rc = d4update(t);
   return rc < 0 ? rc : engine4::releaseRecordLocks(t);
 }
 
 int d4unlockRecord(TABLE4* t, long recNo) {
   if (t == nullptr) return error4report(nullptr, e4parmNull, LOC4d4unlock);
-  if (t->codeBase->autoUnlock == 0) return 0;
+  if (t->c4->autoUnlock == 0) return 0;
   if (t->recNum == recNo) {
     int rc = d4update(t);
     if (rc < 0) return rc;

@@ -57,7 +57,7 @@ void PutBe32(unsigned char* p, uint32_t v) {
 }
 
 int Corrupt(MEMOFILE4* m, const char* where) {
-  return error4reportAt(m->file.codeBase, e4memoCorrupt, LOC4memo4fileRead, where,
+  return error4reportAt(m->file.c4, e4memoCorrupt, LOC4memo4fileRead, where,
                         m->file.name != nullptr ? m->file.name : "");
 }
 
@@ -68,7 +68,7 @@ void CellEmpty(MEMOCELL4* cell) {
   cell->lenMax = 0;
 }
 
-CODE4* CodeOf(COLUMN4* f) { return f->data->codeBase; }
+CODE4* CodeOf(COLUMN4* f) { return f->data->c4; }
 
 }  // namespace
 
@@ -103,7 +103,7 @@ int memo4fileCreate(MEMOFILE4* m, CODE4* c4, TABLE4FILE* data, const char* name)
 }
 
 int memo4fileOpen(MEMOFILE4* m, TABLE4FILE* data, const char* name) {
-  CODE4* c4 = data->codeBase;
+  CODE4* c4 = data->c4;
   int rc = file4open(&m->file, c4, name, 1);
   if (rc != 0) return rc;
   unsigned char h[8];
@@ -131,7 +131,7 @@ int memo4fileClose(MEMOFILE4* m) {
 
 int memo4fileLock(MEMOFILE4* m) {
   if (m->fileLock) return 0;
-  CODE4* c4 = m->file.codeBase;
+  CODE4* c4 = m->file.c4;
   int savedTries = c4->lockTries;
   c4->lockTries = WAIT4EVER;
   int rc = file4lock(&m->file, engine4::kMemoLockPos, 1);
@@ -151,7 +151,7 @@ int memo4fileUnlock(MEMOFILE4* m) {
 int memo4fileRead(MEMOFILE4* m, long blockNo, char** buf, unsigned* bufLen, unsigned* len) {
   *len = 0;
   if (blockNo <= 0) return 0;
-  CODE4* c4 = m->file.codeBase;
+  CODE4* c4 = m->file.c4;
   if (refused(c4)) return -1;
   FILE4LONG pos = static_cast<FILE4LONG>(blockNo) * m->blockSize;
   // The block header and the start of the text in one read: a memo that
@@ -191,7 +191,7 @@ int memo4fileRead(MEMOFILE4* m, long blockNo, char** buf, unsigned* bufLen, unsi
 }
 
 int memo4fileWrite(MEMOFILE4* m, long* blockNo, const char* text, unsigned len) {
-  CODE4* c4 = m->file.codeBase;
+  CODE4* c4 = m->file.c4;
   if (refused(c4)) return -1;
   if (len == 0) {
     *blockNo = 0;
@@ -316,7 +316,7 @@ void blankField(const COLUMN4* f, char* record) {
 
 int d4validateMemoIds(TABLE4* t) {
   if (t == nullptr) return error4report(nullptr, e4parmNull, LOC4d4write);
-  if (refused(t->codeBase)) return -1;
+  if (refused(t->c4)) return -1;
   if (t->memoValidated && t->recNumOld == t->recNum) return 0;
   if (t->recNum > 0) {
     int rc = d4lock(t, t->recNum);
@@ -496,7 +496,7 @@ int f4memoWrite(COLUMN4* f) {
   int rc = d4validateMemoIds(t);
   if (rc != 0) return rc;
   TABLE4FILE* d = t->dataFile;
-  if (!d->hasMemo) return error4reportAt(t->codeBase, e4memoCorrupt, LOC4memo4fileWrite,
+  if (!d->hasMemo) return error4reportAt(t->c4, e4memoCorrupt, LOC4memo4fileWrite,
                                          "table has memo fields but no memo file", t->alias);
   MEMOCELL4* cell = f->memo;
   long block = engine4::memoBlockNo(f, t->record);

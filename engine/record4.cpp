@@ -102,7 +102,7 @@ long recCount(TABLE4* t, bool exact) {
 
 long d4recCount(TABLE4* t) {
   if (t == nullptr) return error4report(nullptr, e4parmNull, LOC4d4recCount);
-  if (refused(t->codeBase)) return -1;
+  if (refused(t->c4)) return -1;
   return engine4::recCount(t, true);
 }
 
@@ -116,7 +116,7 @@ int d4changed(TABLE4* t, int flag) {
   if (t == nullptr) return error4report(nullptr, e4parmNull, LOC4d4changed);
   int previous = t->recordChanged ? 1 : 0;
   if (flag > 0) {
-    CODE4* c4 = t->codeBase;
+    CODE4* c4 = t->c4;
     if (c4->requireRecordLock && t->recNum > 0 && d4lockTest(t, t->recNum) != 1)
       return error4report(c4, e4lock, LOC4d4changed, t->alias);
     t->recordChanged = true;
@@ -128,7 +128,7 @@ int d4changed(TABLE4* t, int flag) {
 
 int d4blank(TABLE4* t) {
   if (t == nullptr) return error4report(nullptr, e4parmNull, LOC4d4blank);
-  CODE4* c4 = t->codeBase;
+  CODE4* c4 = t->c4;
   if (refused(c4)) return -1;
   if (c4->requireRecordLock && t->recNum > 0 && d4lockTest(t, t->recNum) != 1)
     return error4report(c4, e4lock, LOC4d4blank, t->alias);
@@ -140,7 +140,7 @@ int d4blank(TABLE4* t) {
 
 int d4readOld(TABLE4* t, long recNo) {
   if (t == nullptr) return error4report(nullptr, e4parmNull, LOC4d4readOld);
-  if (refused(t->codeBase)) return -1;
+  if (refused(t->c4)) return -1;
   TABLE4FILE* d = t->dataFile;
   if (recNo <= 0) {
     std::memcpy(t->recordOld, t->recordBlank, d->recordLen);
@@ -150,7 +150,7 @@ int d4readOld(TABLE4* t, long recNo) {
   if (t->recNumOld == recNo) return 0;
   t->recNumOld = -1;
   unsigned got = ReadRecord(t, recNo, t->recordOld);
-  if (t->codeBase->lastError < 0) return -1;
+  if (t->c4->lastError < 0) return -1;
   if (got != d->recordLen) std::memcpy(t->recordOld, t->recordBlank, d->recordLen);
   t->recNumOld = recNo;
   return 0;
@@ -158,7 +158,7 @@ int d4readOld(TABLE4* t, long recNo) {
 
 int d4go(TABLE4* t, long recNo) {
   if (t == nullptr) return error4report(nullptr, e4parmNull, LOC4d4go);
-  CODE4* c4 = t->codeBase;
+  CODE4* c4 = t->c4;
   if (refused(c4)) return -1;
   if (t->recordChanged) {
     int rc = d4updateRecord(t, 0, 1);
@@ -206,7 +206,7 @@ int d4go(TABLE4* t, long recNo) {
 
 int d4goEof(TABLE4* t) {
   if (t == nullptr) return error4report(nullptr, e4parmNull, LOC4d4goEof);
-  CODE4* c4 = t->codeBase;
+  CODE4* c4 = t->c4;
   if (refused(c4)) return -1;
   if (t->recordChanged) {
     int rc = d4updateRecord(t, 0, 1);
@@ -227,7 +227,7 @@ namespace {
 
 // d4go with failGo switched off for the call.
 int GoQuiet(TABLE4* t, long recNo) {
-  CODE4* c4 = t->codeBase;
+  CODE4* c4 = t->c4;
   int saved = c4->failGo;
   c4->failGo = 0;
   int rc = d4go(t, recNo);
@@ -239,7 +239,7 @@ int GoQuiet(TABLE4* t, long recNo) {
 
 int d4top(TABLE4* t) {
   if (t == nullptr) return error4report(nullptr, e4parmNull, LOC4d4top);
-  if (refused(t->codeBase)) return -1;
+  if (refused(t->c4)) return -1;
   long count = engine4::recCount(t, true);
   if (count < 0) return -1;
   if (count > 0) return GoQuiet(t, 1);
@@ -249,7 +249,7 @@ int d4top(TABLE4* t) {
 
 int d4bottom(TABLE4* t) {
   if (t == nullptr) return error4report(nullptr, e4parmNull, LOC4d4bottom);
-  if (refused(t->codeBase)) return -1;
+  if (refused(t->c4)) return -1;
   long count = engine4::recCount(t, true);
   if (count < 0) return -1;
   if (count > 0) return d4go(t, count);
@@ -259,7 +259,7 @@ int d4bottom(TABLE4* t) {
 
 int d4skip(TABLE4* t, long n) {
   if (t == nullptr) return error4report(nullptr, e4parmNull, LOC4d4skip);
-  CODE4* c4 = t->codeBase;
+  CODE4* c4 = t->c4;
   if (c4->lastError < 0) return c4->lastError;
   if (t->recNum <= 0) {
     if (c4->failSkip)
@@ -294,7 +294,7 @@ int d4skip(TABLE4* t, long n) {
 
 int d4updateRecord(TABLE4* t, int unlock, int lock) {
   if (t == nullptr) return error4report(nullptr, e4parmNull, LOC4d4update);
-  CODE4* c4 = t->codeBase;
+  CODE4* c4 = t->c4;
   if (refused(c4)) return -1;
   if (t->recNum <= 0 || t->eofFlag) {
     t->recordChanged = false;
@@ -314,7 +314,7 @@ int d4updateRecord(TABLE4* t, int unlock, int lock) {
 
 int d4write(TABLE4* t, long recNo, int unlock, int lock) {
   if (t == nullptr) return error4report(nullptr, e4parmNull, LOC4d4write);
-  CODE4* c4 = t->codeBase;
+  CODE4* c4 = t->c4;
   if (refused(c4)) return -1;
   if (recNo == -1) recNo = t->recNum;
   if (recNo <= 0) return error4report(c4, e4parm, LOC4d4write, t->alias);
@@ -366,7 +366,7 @@ int d4write(TABLE4* t, long recNo, int unlock, int lock) {
 
 int d4update(TABLE4* t) {
   if (t == nullptr) return error4report(nullptr, e4parmNull, LOC4d4update);
-  if (refused(t->codeBase)) return -1;
+  if (refused(t->c4)) return -1;
   int rc = d4updateRecord(t, 0, 1);
   if (rc != 0) return rc;
   TABLE4FILE* d = t->dataFile;
@@ -395,7 +395,7 @@ int d4flush(TABLE4* t) { return d4flushData(t); }
 
 int d4appendStart(TABLE4* t, int useMemoEntries) {
   if (t == nullptr) return error4report(nullptr, e4parmNull, LOC4d4appendStart);
-  CODE4* c4 = t->codeBase;
+  CODE4* c4 = t->c4;
   if (refused(c4)) return -1;
   int rc = d4updateRecord(t, 1, 1);
   if (rc < 0) return rc;
@@ -428,7 +428,7 @@ namespace {
 // Append locks: the append lock and the lock of the new record. Returns 0,
 // STAT4LOCKED or an error; the count under the lock is in recCount.
 int LockForAppend(TABLE4* t) {
-  CODE4* c4 = t->codeBase;
+  CODE4* c4 = t->c4;
   TABLE4FILE* d = t->dataFile;
   if (engine4::holdsFileLock(t) || engine4::exclusive(t)) {
     if (d->recCount < 0 && engine4::recCount(t, true) < 0) return -1;
@@ -486,7 +486,7 @@ int AppendMemos(TABLE4* t) {
 
 int d4append(TABLE4* t) {
   if (t == nullptr) return error4report(nullptr, e4parmNull, LOC4d4append);
-  CODE4* c4 = t->codeBase;
+  CODE4* c4 = t->c4;
   if (refused(c4)) return -1;
   if (t->readOnly)
     return error4reportAt(c4, e4write, LOC4d4append, "attempt to write to a read-only file", t->alias);

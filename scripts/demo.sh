@@ -17,7 +17,7 @@ for program in build/bin/*.cgi; do
   if [ -e "$program" ]; then install -m 755 "$program" "$demo/www/$(basename "$program")"; fi
 done
 port=${PORT:-8080}
-printf 'REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\SOFTWARE\\Quorval\\Tavrel]\r\n"InstallDir"="%s"\r\n"RootDir"="%s"\r\n"Port"=dword:%08x\r\n\r\n' \
+printf 'REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\SOFTWARE\\Quorval\\Tavrel]\r\n"InstallDir"="%s"\r\n"RootDir"="%s"\r\n"DefaultHTML"="index.html intro.html"\r\n"Port"=dword:%08x\r\n\r\n' \
   "$demo" "$demo/www" "$port" > "$demo/home/.config/registry/HKEY_CURRENT_USER.reg"
 
 export HOME=$demo/home XDG_RUNTIME_DIR=$demo/run TMPDIR=$demo/tmp
