@@ -100,29 +100,29 @@ int Illegal(CODE4* c4, const char* what) {
 }
 
 // Descriptor of one field description; 0 or an error code.
-int DescribeField(CODE4* c4, const FIELDSPEC4& spec, bool level30, FieldOut* out) {
-  if (!FieldName(spec.name, out->name))
+int DescribeField(CODE4* c4, const FIELDSPEC4& desc, bool level30, FieldOut* out) {
+  if (!FieldName(desc.name, out->name))
     return error4reportAt(c4, e4fieldName, LOC4d4create,
-                          "field name empty or longer than 10 characters", spec.name);
-  char type = static_cast<char>(std::toupper(static_cast<unsigned char>(spec.type)));
+                          "field name empty or longer than 10 characters", desc.name);
+  char type = static_cast<char>(std::toupper(static_cast<unsigned char>(desc.type)));
   out->dec = 0;
   out->flags = 0;
   switch (type) {
     case 'C':
     case 'Z':
-      if (type == 'Z' && !level30) return Illegal(c4, spec.name);
-      if (spec.len == 0) return Illegal(c4, spec.name);
+      if (type == 'Z' && !level30) return Illegal(c4, desc.name);
+      if (desc.len == 0) return Illegal(c4, desc.name);
       out->type = 'C';
-      out->len = spec.len;
-      out->dec = static_cast<unsigned char>(spec.len >> 8);
+      out->len = desc.len;
+      out->dec = static_cast<unsigned char>(desc.len >> 8);
       if (type == 'Z') out->flags = 0x04;
       break;
     case 'N':
     case 'F':
-      if (spec.len == 0 || spec.len > 255 || spec.dec > 255) return Illegal(c4, spec.name);
+      if (desc.len == 0 || desc.len > 255 || desc.dec > 255) return Illegal(c4, desc.name);
       out->type = type;
-      out->len = spec.len;
-      out->dec = static_cast<unsigned char>(spec.dec);
+      out->len = desc.len;
+      out->dec = static_cast<unsigned char>(desc.dec);
       break;
     case 'D':
       out->type = 'D';
@@ -138,7 +138,7 @@ int DescribeField(CODE4* c4, const FIELDSPEC4& spec, bool level30, FieldOut* out
       out->len = level30 ? 4 : 10;
       break;
     case 'X':
-      if (!level30) return Illegal(c4, spec.name);
+      if (!level30) return Illegal(c4, desc.name);
       out->type = 'M';
       out->len = 4;
       out->flags = 0x04;
@@ -147,16 +147,16 @@ int DescribeField(CODE4* c4, const FIELDSPEC4& spec, bool level30, FieldOut* out
     case 'B':
     case 'T':
     case 'Y':
-      if (!level30) return Illegal(c4, spec.name);
+      if (!level30) return Illegal(c4, desc.name);
       out->type = type;
       out->len = type == 'I' ? 4 : 8;
-      out->dec = type == 'B' ? static_cast<unsigned char>(spec.dec) : type == 'Y' ? 4 : 0;
+      out->dec = type == 'B' ? static_cast<unsigned char>(desc.dec) : type == 'Y' ? 4 : 0;
       out->flags = 0x04;
       break;
     default:
-      return error4reportAt(c4, e4fieldType, LOC4d4create, "unknown field type", spec.name);
+      return error4reportAt(c4, e4fieldType, LOC4d4create, "unknown field type", desc.name);
   }
-  if (level30 && spec.nulls == STAT4NULLABLE) out->flags |= 0x02;
+  if (level30 && desc.nulls == STAT4NULLABLE) out->flags |= 0x02;
   return 0;
 }
 

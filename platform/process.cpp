@@ -45,14 +45,14 @@ struct SpawnActions {
 
 // Prepares the descriptor, directory and group actions. On failure returns
 // the error number, else 0.
-int Prepare(const ProcessSpec& spec, SpawnActions* sa) {
+int Prepare(const ProcessOptions& options, SpawnActions* sa) {
   if (posix_spawn_file_actions_init(&sa->actions) != 0) return ENOMEM;
   if (posix_spawnattr_init(&sa->attr) != 0) {
     posix_spawn_file_actions_destroy(&sa->actions);
     return ENOMEM;
   }
   sa->ready = true;
-  const int sources[3] = {spec.stdinFd, spec.stdoutFd, spec.stderrFd};
+  const int sources[3] = {options.stdinFd, options.stdoutFd, options.stderrFd};
   for (int target = 0; target < 3; ++target) {
     int rc;
     if (sources[target] < 0) {
@@ -68,8 +68,8 @@ int Prepare(const ProcessSpec& spec, SpawnActions* sa) {
   // Descriptors this process inherited without close-on-exec (from whoever
   // started it) are not passed on either.
   if (int rc = posix_spawn_file_actions_addclosefrom_np(&sa->actions, 3); rc != 0) return rc;
-  if (!spec.directory.empty()) {
-    int rc = posix_spawn_file_actions_addchdir_np(&sa->actions, spec.directory.c_str());
+  if (!options.directory.empty()) {
+    int rc = posix_spawn_file_actions_addchdir_np(&sa->actions, options.directory.c_str());
     if (rc != 0) return rc;
   }
   // A clean signal state: the server blocks its end signals in every thread,
@@ -152,27 +152,27 @@ Process::~Process() {
   }
 }
 
-bool Process::Start(const ProcessSpec& spec, int* err) {
-  if (pid_ > 0 || spec.argv.empty()) {
+bool Process::Start(const ProcessOptions& options, int* err) {
+  if (pid_ > 0 || options.argv.empty()) {
     if (err) *err = pid_ > 0 ? EBUSY : EINVAL;
     return false;
   }
   SpawnActions sa;
-  int rc = Prepare(spec, &sa);
+  int rc = Prepare(options, &sa);
   if (rc != 0) {
     if (err) *err = rc;
     return false;
   }
   std::vector<char*> argv;
-  for (const std::string& a : spec.argv) argv.push_back(const_cast<char*>(a.c_str()));
+  for (const std::string& a : options.argv) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
   std::vector<char*> envp;
-  for (const std::string& e : spec.environment) envp.push_back(const_cast<char*>(e.c_str()));
+  for (const std::string& e : options.environment) envp.push_back(const_cast<char*>(e.c_str()));
   envp.push_back(nullptr);
   pid_t pid = -1;
   // A bare program name (an interpreter command such as "perl") is looked up
   // in PATH; a path is used as it stands.
-  bool bare = spec.argv[0].find('/') == std::string::npos;
+  bool bare = options.argv[0].find('/') == std::string::npos;
   rc = bare ? posix_spawnp(&pid, argv[0], &sa.actions, &sa.attr, argv.data(), envp.data())
             : posix_spawn(&pid, argv[0], &sa.actions, &sa.attr, argv.data(), envp.data());
   if (rc != 0) {

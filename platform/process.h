@@ -8,7 +8,7 @@
 
 namespace plat {
 
-struct ProcessSpec {
+struct ProcessOptions {
   std::vector<std::string> argv;         // argv[0]: a path, or a bare name looked up in PATH
   std::vector<std::string> environment;  // "NAME=value" entries, in order
   std::string directory;                 // current directory of the child
@@ -31,7 +31,7 @@ class Process {
   // On success returns true; on failure (no such program, not executable,
   // bad directory, empty argv) stores errno in *err when not null and
   // returns false, and no child exists.
-  bool Start(const ProcessSpec& spec, int* err = nullptr);
+  bool Start(const ProcessOptions& options, int* err = nullptr);
 
   // Waits for the child to end. With timeoutMs < 0 there is no limit. When
   // the limit passes first, the child's process group is killed, the child

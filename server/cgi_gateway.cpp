@@ -217,18 +217,18 @@ bool RunCgi(Connection& c) {
     SendStatusLine(c, 500, true);
     return false;
   }
-  plat::ProcessSpec spec;
-  spec.environment = BuildCgiEnvironment(c);
-  spec.argv = BuildCgiCommandLine(c);
-  spec.directory = DirectoryOf(c.path);
+  plat::ProcessOptions options;
+  options.environment = BuildCgiEnvironment(c);
+  options.argv = BuildCgiCommandLine(c);
+  options.directory = DirectoryOf(c.path);
   bool hasBody = c.bodyFile.IsOpen() && c.bodyFile.Seek(0);
-  spec.stdinFd = hasBody ? c.bodyFile.fd() : -1;
-  spec.stdoutFd = c.file.fd();
-  spec.stderrFd = c.file.fd();
+  options.stdinFd = hasBody ? c.bodyFile.fd() : -1;
+  options.stdoutFd = c.file.fd();
+  options.stderrFd = c.file.fd();
 
   bool relayed = false;
   plat::Process child;
-  if (child.Start(spec) && child.Wait(WaitLimitMs())) relayed = RelayCgiOutput(c);
+  if (child.Start(options) && child.Wait(WaitLimitMs())) relayed = RelayCgiOutput(c);
   // The body has served its purpose once the program has ended.
   c.bodyFile.Close();
   if (!relayed) SendStatusLine(c, 500, true);

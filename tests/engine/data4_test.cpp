@@ -158,7 +158,7 @@ TEST_F(Data4Test, CreateRefusals) {
   struct Case {
     const char* what;
     int level;
-    FIELDSPEC4 spec;
+    FIELDSPEC4 desc;
     int code;
   } cases[] = {
       {"Z at level 25", 25, {"Z", 'Z', 10, 0, 0}, -200},
@@ -172,7 +172,7 @@ TEST_F(Data4Test, CreateRefusals) {
     SCOPED_TRACE(c.what);
     c4.errorsSilent = 1;
     c4.formatLevel = static_cast<int16_t>(c.level);
-    FIELDSPEC4 f[] = {c.spec, {nullptr, 0, 0, 0, 0}};
+    FIELDSPEC4 f[] = {c.desc, {nullptr, 0, 0, 0, 0}};
     EXPECT_EQ(nullptr, d4create(&c4, "refused", f, nullptr));
     EXPECT_EQ(c.code, c4.lastError);
     c4.lastError = 0;

@@ -62,9 +62,9 @@ class TableFixture {
   explicit TableFixture(const std::vector<FIELDSPEC4>& fields, const char* name = "TEST") {
     dir_ = std::filesystem::path(std::getenv("TMPDIR")) / "tables";
     std::filesystem::create_directories(dir_);
-    std::vector<FIELDSPEC4> spec = fields;
-    spec.push_back(FIELDSPEC4{nullptr, 0, 0, 0, 0});
-    table = d4create(&ctx.c4, (dir_ / name).c_str(), spec.data(), nullptr);
+    std::vector<FIELDSPEC4> desc = fields;
+    desc.push_back(FIELDSPEC4{nullptr, 0, 0, 0, 0});
+    table = d4create(&ctx.c4, (dir_ / name).c_str(), desc.data(), nullptr);
   }
   TableFixture(const TableFixture&) = delete;
   TableFixture& operator=(const TableFixture&) = delete;

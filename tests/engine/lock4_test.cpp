@@ -285,13 +285,13 @@ TEST_F(Lock4Test, SharingModesBetweenOpenFiles) {
 class ProcessLockTest : public Lock4Test {
  protected:
   bool Start(plat::Process* p, std::vector<std::string> args, int outFd = -1) {
-    plat::ProcessSpec spec;
-    spec.argv = {ToolPath()};
-    spec.argv.insert(spec.argv.end(), args.begin(), args.end());
-    spec.directory = env_.root();
-    spec.stdoutFd = outFd;
-    spec.stderrFd = 2;
-    return p->Start(spec);
+    plat::ProcessOptions options;
+    options.argv = {ToolPath()};
+    options.argv.insert(options.argv.end(), args.begin(), args.end());
+    options.directory = env_.root();
+    options.stdoutFd = outFd;
+    options.stderrFd = 2;
+    return p->Start(options);
   }
   TABLE4* MakeLog(const char* name) {
     PortalSettings(30);

@@ -38,15 +38,15 @@ ShellRun RunShell(const std::string& script, const std::string* input,
     in.Write(input->data(), input->size());
     in.Seek(0);
   }
-  plat::ProcessSpec spec;
-  spec.argv = {"/bin/sh", "-c", script};
-  spec.environment = std::move(env);
-  spec.directory = dir;
-  spec.stdinFd = input ? in.fd() : -1;
-  spec.stdoutFd = out.fd();
-  spec.stderrFd = out.fd();
+  plat::ProcessOptions options;
+  options.argv = {"/bin/sh", "-c", script};
+  options.environment = std::move(env);
+  options.directory = dir;
+  options.stdinFd = input ? in.fd() : -1;
+  options.stdoutFd = out.fd();
+  options.stderrFd = out.fd();
   plat::Process p;
-  run.started = p.Start(spec);
+  run.started = p.Start(options);
   if (!run.started) return run;
   run.ended = p.Wait(timeoutMs, &run.status);
   out.Seek(0);
@@ -112,18 +112,18 @@ TEST(Process, StartFailures) {
       {"/bin/true", env.path("no-such-dir"), ENOENT},
   };
   for (const Case& c : cases) {
-    plat::ProcessSpec spec;
-    spec.argv = {c.program};
-    spec.directory = c.dir;
+    plat::ProcessOptions options;
+    options.argv = {c.program};
+    options.directory = c.dir;
     plat::Process p;
     int err = 0;
-    EXPECT_FALSE(p.Start(spec, &err)) << c.program;
+    EXPECT_FALSE(p.Start(options, &err)) << c.program;
     EXPECT_EQ(err, c.err) << c.program;
     EXPECT_FALSE(p.Running());
   }
   plat::Process p;
   int err = 0;
-  EXPECT_FALSE(p.Start(plat::ProcessSpec{}, &err));
+  EXPECT_FALSE(p.Start(plat::ProcessOptions{}, &err));
   EXPECT_EQ(err, EINVAL);
 }
 
