@@ -122,7 +122,6 @@ def text_of(value):
     return value.rstrip(" ")
 
 
-@unittest.skipUnless(os.access(TOOL, os.X_OK), "table4_tool not built")
 class CompatTest(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.mkdtemp(prefix="table4-compat-")
@@ -278,8 +277,11 @@ def engine_value_matches(ftype, got, want):
     return True
 
 
-@unittest.skipUnless(os.access(TOOL, os.X_OK) and os.path.isdir(FIXTURES), "tool or fixtures missing")
 class FixtureTest(unittest.TestCase):
+    def setUp(self):
+        self.assertTrue(os.access(TOOL, os.X_OK), "table4_tool not built: " + TOOL)
+        self.assertTrue(os.path.isdir(FIXTURES), "FIXTURES names no directory: " + FIXTURES)
+
     def test_fixtures_read_as_the_reader_reads_them(self):
         tmp = tempfile.mkdtemp(prefix="table4-fixtures-")
         try:
