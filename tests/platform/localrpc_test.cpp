@@ -78,15 +78,25 @@ TEST(LocalRpc, NoServerIsAnException) {
   EXPECT_FALSE(plat::RpcCall(kEndpoint, 0, 2, std::nullopt, 1000, &reply));
 }
 
+// A socket bound at the endpoint's path by hand (-1 when that failed).
+int BindAtEndpoint() {
+  std::string path = plat::RpcEndpointPath(kEndpoint);
+  sockaddr_un addr;
+  if (!plat::MakeDirectories(path.substr(0, path.rfind('/'))) || !plat::MakeUnixAddress(path, &addr))
+    return -1;
+  int s = socket(AF_UNIX, SOCK_STREAM, 0);
+  if (bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    close(s);
+    return -1;
+  }
+  return s;
+}
+
 TEST(LocalRpc, ServerThatNeverAnswersTimesOut) {
   testsupport::IsolatedEnv env;
   // A listening socket that accepts nothing and never replies.
-  std::string path = plat::RpcEndpointPath(kEndpoint);
-  ASSERT_TRUE(plat::MakeDirectories(path.substr(0, path.rfind('/'))));
-  int s = socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un addr;
-  ASSERT_TRUE(plat::MakeUnixAddress(path, &addr));
-  ASSERT_EQ(bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  int s = BindAtEndpoint();
+  ASSERT_GE(s, 0);
   ASSERT_EQ(listen(s, 4), 0);
   auto start = std::chrono::steady_clock::now();
   plat::RpcReply reply;
@@ -97,16 +107,10 @@ TEST(LocalRpc, ServerThatNeverAnswersTimesOut) {
 
 TEST(LocalRpc, StaleEndpointIsReplacedLiveOneRefused) {
   testsupport::IsolatedEnv env;
-  {
-    // A socket file left behind by a server that ended without closing.
-    std::string path = plat::RpcEndpointPath(kEndpoint);
-    ASSERT_TRUE(plat::MakeDirectories(path.substr(0, path.rfind('/'))));
-    int s = socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un addr;
-    ASSERT_TRUE(plat::MakeUnixAddress(path, &addr));
-    ASSERT_EQ(bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    close(s);
-  }
+  // A socket file left behind by a server that ended without closing.
+  int stale = BindAtEndpoint();
+  ASSERT_GE(stale, 0);
+  close(stale);
   plat::RpcServer first;
   ASSERT_TRUE(first.Listen(kEndpoint));
   plat::RpcServer second;
