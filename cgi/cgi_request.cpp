@@ -481,13 +481,23 @@ void resetForTesting() {
 
 }  // namespace cgi
 
+namespace {
+
+// Formats the name that qValue and qcValue look up; a name that doesn't fit
+// ends the program with `tooLong`.
+void FormatName(char (&name)[kNameLimit], const char* tooLong, const char* format, va_list ap) {
+  int n = std::vsnprintf(name, sizeof name, format, ap);
+  if (n < 0 || static_cast<size_t>(n) >= sizeof name) qError("%s", tooLong);
+}
+
+}  // namespace
+
 const char* qValue(const char* format, ...) {
   char name[kNameLimit];
   va_list ap;
   va_start(ap, format);
-  int n = std::vsnprintf(name, sizeof name, format, ap);
+  FormatName(name, kValueTooLong, format, ap);
   va_end(ap);
-  if (n < 0 || static_cast<size_t>(n) >= sizeof name) qError("%s", kValueTooLong);
   cgi::_parse_request();
   const FormEntry* e = findEntry(gForm, name);
   return e ? e->value : nullptr;
@@ -497,9 +507,8 @@ const char* qcValue(const char* format, ...) {
   char name[kNameLimit];
   va_list ap;
   va_start(ap, format);
-  int n = std::vsnprintf(name, sizeof name, format, ap);
+  FormatName(name, kCookieTooLong, format, ap);
   va_end(ap);
-  if (n < 0 || static_cast<size_t>(n) >= sizeof name) qError("%s", kCookieTooLong);
   const FormEntry* e = findEntry(qcCookieList(), name);
   return e ? e->value : nullptr;
 }
